@@ -1,0 +1,64 @@
+#include "app/command_line.hpp"
+
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "host/log.hpp"
+#include "nuvex_link/server/misc/settings.hpp"
+#include "nuvex_link_core/app_temp_directory.hpp"
+
+namespace app {
+
+CommandLine parse_command_line(int argc, char** argv) {
+    CommandLine line;
+    CLI::App cli{"nuvex-link-server: the notebook pipeline and Veyra link server"};
+    cli.add_option("--ip", line.ip, "Address to listen on")->capture_default_str();
+    cli.add_option("--port", line.port, "Port to listen on (0 takes a free one)")
+        ->capture_default_str();
+    cli.add_option("--root-dir", line.root_dir, "The notebooks' root folder");
+    cli.add_option("--base-url", line.base_url, "Path prefix of every route")
+        ->capture_default_str();
+    cli.add_option("--token", line.token, "Token clients must send (default: a random one)");
+    cli.add_option("--temp-dir", line.temp_dir,
+                   "The extension's temporary folder (default: $TMPDIR/nuvex-link)");
+    cli.add_option("--snippets-dir", line.snippets_dir, "Folder of the snippet templates");
+    cli.add_option("--jupyter-url", line.jupyter_url,
+                   "Notebook server whose /api/kernels lists the running kernels");
+    cli.add_option("--jupyter-token", line.jupyter_token, "Token for --jupyter-url");
+    cli.add_option("--veyra-settings", line.veyra_settings,
+                   "Veyra settings file (default: $XDG_CONFIG_HOME/nuvex-link/veyra.json)");
+    cli.add_option("--log-level", line.log_level, "debug, info, warning or error")
+        ->check(CLI::IsMember({"debug", "info", "warning", "error"}))
+        ->capture_default_str();
+    try {
+        cli.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        std::exit(cli.exit(error));
+    }
+    return line;
+}
+
+void configure(const CommandLine& line) {
+    host::server_log().set_level(host::parse_log_level(line.log_level));
+    nuvex_link_core::APP_TEMP_DIRECTORY =
+        line.temp_dir.empty() ? nuvex_link_core::default_app_temp_directory()
+                              : std::filesystem::absolute(line.temp_dir);
+    if (!line.snippets_dir.empty()) {
+        nuvex_link::server::misc::get_settings().snippets_dir =
+            std::filesystem::absolute(line.snippets_dir);
+    }
+}
+
+host::ServerOptions server_options(const CommandLine& line) {
+    host::ServerOptions options;
+    options.ip = line.ip;
+    options.port = line.port;
+    options.root_dir = line.root_dir.empty() ? std::filesystem::current_path() : line.root_dir;
+    options.base_url = line.base_url;
+    options.token = line.token;
+    options.jupyter_url = line.jupyter_url;
+    options.jupyter_token = line.jupyter_token;
+    return options;
+}
+
+}  // namespace app

@@ -1,0 +1,36 @@
+// nuvex-link-server: serves the notebook extension's pipeline, cache, dataset, Veyra and
+// snippet routes until SIGINT or SIGTERM.
+
+#include <csignal>
+#include <iostream>
+
+#include "app/command_line.hpp"
+#include "host/log.hpp"
+
+int main(int argc, char** argv) {
+    const app::CommandLine command_line = app::parse_command_line(argc, argv);
+
+    // The signals are taken by sigwait below, not by whichever thread they happen to hit.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    try {
+        app::configure(command_line);
+        host::Server server(app::server_options(command_line), app::make_routes());
+        server.start();
+        std::cout << "nuvex-link-server is running at:\n    " << server.url_with_token() << "\n"
+                  << std::flush;
+        int signal_number = 0;
+        sigwait(&stop_signals, &signal_number);
+        host::server_log().info("Stopping on signal " + std::to_string(signal_number));
+        server.stop();
+    } catch (const std::exception& error) {
+        std::cerr << "nuvex-link-server: " << error.what() << "\n";
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,97 @@
+#include "host/api_handler.hpp"
+
+#include <boost/json/parse.hpp>
+#include <strings.h>
+
+#include "host/exchange.hpp"
+#include "host/http_error.hpp"
+#include "host/json_text.hpp"
+#include "host/log.hpp"
+
+namespace host {
+namespace {
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
+void APIHandler::get(const PathArgs&) { throw HTTPError(405, "Method Not Allowed"); }
+void APIHandler::post(const PathArgs&) { throw HTTPError(405, "Method Not Allowed"); }
+
+void APIHandler::set_header(std::string_view name, std::string_view value) {
+    exchange_.set_header(name, value);
+}
+void APIHandler::clear_header(std::string_view name) { exchange_.clear_header(name); }
+void APIHandler::set_status(int status) { exchange_.set_status(status); }
+void APIHandler::write(std::string_view chunk) { exchange_.write(chunk); }
+void APIHandler::flush() { exchange_.flush(); }
+void APIHandler::finish() { exchange_.finish({}); }
+void APIHandler::finish(std::string_view text) { exchange_.finish(text); }
+void APIHandler::finish(const boost::json::value& object) {
+    exchange_.set_header("Content-Type", "application/json");
+    exchange_.finish(to_json_text(object));
+}
+bool APIHandler::finished() const { return exchange_.finished(); }
+
+boost::json::value APIHandler::get_json_body() {
+    auto& request = exchange_.request();
+    if (request.body.empty()) return nullptr;
+    if (request.parsed_body) {
+        // The parsed body is handed over once; a second call parses again.
+        boost::json::value body = std::move(*request.parsed_body);
+        request.parsed_body.reset();
+        return body;
+    }
+    boost::system::error_code error;
+    boost::json::value body = boost::json::parse(request.body, error);
+    if (error) throw HTTPError(400, "Invalid JSON in body of request");
+    return body;
+}
+
+const std::string& APIHandler::request_body() const { return exchange_.request().body; }
+
+std::optional<std::string> APIHandler::get_query_argument(std::string_view name, std::nullopt_t) {
+    const Fields& query = exchange_.request().query;
+    for (auto at = query.rbegin(); at != query.rend(); ++at) {
+        if (at->first != name) continue;
+        if (!is_valid_utf8(at->second)) {
+            throw HTTPError(400, "Invalid unicode in query argument " + std::string(name));
+        }
+        return at->second;
+    }
+    return std::nullopt;
+}
+
+std::string APIHandler::get_query_argument(std::string_view name) {
+    auto value = get_query_argument(name, std::nullopt);
+    if (!value) throw HTTPError(400, "Missing argument " + std::string(name));
+    return std::move(*value);
+}
+
+Cookies APIHandler::cookies() const {
+    Cookies cookies;
+    for (const auto& [header, value] : exchange_.request().headers) {
+        if (header.size() != 6 || strncasecmp(header.data(), "Cookie", 6) != 0) continue;
+        std::string_view rest = value;
+        while (!rest.empty()) {
+            const auto semicolon = rest.find(';');
+            const std::string_view pair = trim(rest.substr(0, semicolon));
+            rest = semicolon == std::string_view::npos ? std::string_view() : rest.substr(semicolon + 1);
+            const auto equals = pair.find('=');
+            if (equals == std::string_view::npos) continue;
+            cookies.emplace_back(trim(pair.substr(0, equals)), trim(pair.substr(equals + 1)));
+        }
+    }
+    return cookies;
+}
+
+const std::string& APIHandler::request_path() const { return exchange_.request().path; }
+
+Log& APIHandler::log() { return server_log(); }
+KernelManager& APIHandler::kernel_manager() { return exchange_.kernels(); }
+
+}  // namespace host

@@ -1,0 +1,71 @@
+#pragma once
+// The base of every HTTP handler: the request/answer operations the handlers call.
+// A handler object is made for one request on the handler thread, runs one operation
+// (get or post) from start to answer, and is dropped after it.
+
+#include <boost/json/value.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace host {
+
+class Exchange;
+class KernelManager;
+class Log;
+
+// The path's placeholders ({kernel_id}), percent-decoded, in pattern order.
+using PathArgs = std::vector<std::string>;
+using Cookies = std::vector<std::pair<std::string, std::string>>;
+
+class APIHandler {
+public:
+    explicit APIHandler(Exchange& exchange) : exchange_(exchange) {}
+    APIHandler(const APIHandler&) = delete;
+    APIHandler& operator=(const APIHandler&) = delete;
+    virtual ~APIHandler() = default;
+
+    // Request operations; a route lists which ones a class answers.
+    virtual void get(const PathArgs& path_args);
+    virtual void post(const PathArgs& path_args);
+
+    // The answer. Headers and status may change until the first flush; after finish
+    // nothing more is written.
+    void set_header(std::string_view name, std::string_view value);
+    void clear_header(std::string_view name);
+    void set_status(int status);
+    // Appends to the answer body; flush sends what was written so far and returns once the
+    // socket took it (one chunk in memory). Both fail with StreamClosed when the client left.
+    void write(std::string_view chunk);
+    void flush();
+    void finish();
+    void finish(std::string_view text);
+    // Serialised with the server's JSON text writer.
+    void finish(const boost::json::value& object);
+    bool finished() const;
+
+    // The request.
+    // The body parsed as JSON, null when it is empty; HTTPError 400 when it is not JSON.
+    boost::json::value get_json_body();
+    const std::string& request_body() const;
+    // The last value of the query argument; HTTPError 400 "Missing argument NAME" without it.
+    std::string get_query_argument(std::string_view name);
+    // The same with a default (null): a missing argument gives nullopt.
+    std::optional<std::string> get_query_argument(std::string_view name, std::nullopt_t);
+    // Every name=value pair of the Cookie headers, in order.
+    Cookies cookies() const;
+    const std::string& request_path() const;
+
+    Log& log();
+    KernelManager& kernel_manager();
+
+protected:
+    Exchange& exchange() { return exchange_; }
+
+private:
+    Exchange& exchange_;
+};
+
+}  // namespace host

@@ -1,0 +1,127 @@
+#include "host/exchange.hpp"
+
+#include <boost/beast/http/status.hpp>
+#include <strings.h>
+
+#include "host/http_error.hpp"
+#include "host/json_text.hpp"
+
+namespace host {
+namespace {
+
+bool same_name(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+std::string chunk_of(std::string_view bytes) {
+    char size[24];
+    const int length = std::snprintf(size, sizeof size, "%zx\r\n", bytes.size());
+    std::string chunk(size, static_cast<std::size_t>(length));
+    chunk.append(bytes);
+    chunk += "\r\n";
+    return chunk;
+}
+
+}  // namespace
+
+const std::string* Exchange::find_header(std::string_view name) const {
+    for (const auto& [key, value] : headers_) {
+        if (same_name(key, name)) return &value;
+    }
+    return nullptr;
+}
+
+void Exchange::set_header(std::string_view name, std::string_view value) {
+    for (auto& [key, current] : headers_) {
+        if (same_name(key, name)) {
+            current = value;
+            return;
+        }
+    }
+    headers_.emplace_back(name, value);
+}
+
+void Exchange::clear_header(std::string_view name) {
+    std::erase_if(headers_, [&](const auto& field) { return same_name(field.first, name); });
+}
+
+void Exchange::set_status(int status) {
+    if (status < 100 || status > 999) throw std::invalid_argument("invalid status code");
+    status_ = status;
+}
+
+std::string Exchange::head(std::optional<std::size_t> content_length) {
+    std::string reason(boost::beast::http::obsolete_reason(
+        static_cast<boost::beast::http::status>(status_)));
+    if (reason == "<unknown-status>") reason = "Unknown";
+    std::string text = "HTTP/1.1 " + std::to_string(status_) + " " + reason + "\r\n";
+    for (const auto& [name, value] : headers_) {
+        if (same_name(name, "Content-Length") || same_name(name, "Transfer-Encoding")) continue;
+        text += name + ": " + value + "\r\n";
+    }
+    if (content_length) {
+        text += "Content-Length: " + std::to_string(*content_length) + "\r\n";
+    } else {
+        text += "Transfer-Encoding: chunked\r\n";
+    }
+    if (!request_.keep_alive) text += "Connection: close\r\n";
+    text += "\r\n";
+    headers_sent_ = true;
+    return text;
+}
+
+void Exchange::write(std::string_view chunk) {
+    if (finished_) throw std::logic_error("Cannot write() after finish()");
+    pending_.append(chunk);
+}
+
+void Exchange::flush() {
+    if (finished_) throw std::logic_error("Cannot flush() after finish()");
+    std::string bytes;
+    if (!headers_sent_) {
+        // A declared length is kept and the body streamed raw; otherwise it goes chunked.
+        const std::string* declared = find_header("Content-Length");
+        chunked_ = declared == nullptr;
+        bytes = head(declared ? std::optional<std::size_t>(std::stoull(*declared)) : std::nullopt);
+    }
+    if (!pending_.empty()) bytes += chunked_ ? chunk_of(pending_) : pending_;
+    pending_.clear();
+    if (bytes.empty()) return;
+    if (!sink_->send(std::move(bytes), false, true)) {
+        throw StreamClosed("Stream is closed");
+    }
+}
+
+void Exchange::finish(std::string_view text) {
+    if (finished_) throw std::logic_error("finish() called twice");
+    pending_.append(text);
+    std::string bytes;
+    if (!headers_sent_) {
+        bytes = head(pending_.size());
+        bytes += pending_;
+    } else if (chunked_) {
+        if (!pending_.empty()) bytes += chunk_of(pending_);
+        bytes += "0\r\n\r\n";
+    } else {
+        bytes += pending_;
+    }
+    pending_.clear();
+    finished_ = true;
+    sink_->send(std::move(bytes), true, false);
+}
+
+void Exchange::fail(int status, const boost::json::value& body) {
+    if (finished_) return;
+    if (headers_sent_) {
+        finished_ = true;
+        sink_->abort();
+        return;
+    }
+    headers_.clear();
+    pending_.clear();
+    status_ = status;
+    set_header("Content-Type", "application/json");
+    finish(to_json_text(body));
+}
+
+}  // namespace host

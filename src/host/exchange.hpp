@@ -1,0 +1,80 @@
+#pragma once
+// One request and its answer as the handler thread sees them. The session that read the
+// request gives it an AnswerSink to hand the answer's bytes back to the network.
+
+#include <boost/json/value.hpp>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/api_handler.hpp"
+
+namespace host {
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+struct Request {
+    std::string method;
+    std::string path;  // raw path below the base URL
+    Fields query;      // decoded name/value pairs, in order
+    Fields headers;    // as received
+    std::string body;
+    // The body parsed on the network thread (null when empty); nullopt when it is not JSON.
+    std::optional<boost::json::value> parsed_body;
+    bool keep_alive = true;
+};
+
+// Where the answer's bytes go. Called on the handler thread.
+class AnswerSink {
+public:
+    virtual ~AnswerSink() = default;
+    // Queues bytes for the client. With wait, blocks until the socket took them and returns
+    // false when the client is gone. last ends the answer.
+    virtual bool send(std::string bytes, bool last, bool wait) = 0;
+    // Drops the connection (an answer that cannot be completed).
+    virtual void abort() = 0;
+};
+
+class KernelManager;
+
+class Exchange {
+public:
+    Exchange(Request request, std::shared_ptr<AnswerSink> sink, KernelManager& kernels)
+        : request_(std::move(request)), sink_(std::move(sink)), kernels_(kernels) {}
+
+    const Request& request() const { return request_; }
+    Request& request() { return request_; }
+    KernelManager& kernels() { return kernels_; }
+
+    void set_header(std::string_view name, std::string_view value);
+    void clear_header(std::string_view name);
+    void set_status(int status);
+    void write(std::string_view chunk);
+    void flush();
+    void finish(std::string_view text);
+    bool finished() const { return finished_; }
+    bool headers_sent() const { return headers_sent_; }
+
+    // Answers a failure that left the handler: the host's JSON error when nothing was sent
+    // yet, otherwise the connection is dropped.
+    void fail(int status, const boost::json::value& body);
+
+private:
+    std::string head(std::optional<std::size_t> content_length);
+    const std::string* find_header(std::string_view name) const;
+
+    Request request_;
+    std::shared_ptr<AnswerSink> sink_;
+    KernelManager& kernels_;
+    int status_ = 200;
+    Fields headers_;
+    std::string pending_;
+    bool headers_sent_ = false;
+    bool chunked_ = false;
+    bool finished_ = false;
+};
+
+}  // namespace host

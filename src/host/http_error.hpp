@@ -1,0 +1,28 @@
+#pragma once
+// A failure that carries the status and message of the host's own answer
+// ({"message": ..., "reason": null}); raised by the host's request operations.
+
+#include <stdexcept>
+#include <string>
+
+namespace host {
+
+class HTTPError : public std::runtime_error {
+public:
+    HTTPError(int status, std::string message)
+        : std::runtime_error(message), status_(status), message_(std::move(message)) {}
+    int status() const { return status_; }
+    const std::string& message() const { return message_; }
+
+private:
+    int status_;
+    std::string message_;
+};
+
+// The answer stream is gone (the client closed it); nothing more can be sent.
+class StreamClosed : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+}  // namespace host

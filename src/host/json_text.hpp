@@ -1,0 +1,21 @@
+#pragma once
+// The one JSON text writer of the server. Every answer body and websocket message goes
+// through it so that the declared lengths and the bytes on the wire always agree.
+//
+// Format: ", " between items, ": " between key and value, no indentation, keys in insertion
+// order, every character outside ASCII as a lower-case \uXXXX escape (surrogate pairs above
+// U+FFFF), control characters escaped, floats written the shortest way that reads back.
+
+#include <boost/json/fwd.hpp>
+#include <string>
+#include <string_view>
+
+namespace host {
+
+std::string to_json_text(const boost::json::value& value);
+void append_json_text(std::string& out, const boost::json::value& value);
+void append_json_string(std::string& out, std::string_view utf8);
+std::string format_float(double number);
+bool is_valid_utf8(std::string_view text);
+
+}  // namespace host

@@ -1,0 +1,52 @@
+#include "host/listener.hpp"
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/strand.hpp>
+#include <stdexcept>
+
+#include "host/http_session.hpp"
+#include "host/log.hpp"
+
+namespace host {
+namespace net = boost::asio;
+
+Listener::Listener(net::io_context& io, const net::ip::tcp::endpoint& endpoint,
+                   ServerContext& context)
+    : io_(io), acceptor_(io), context_(context) {
+    boost::system::error_code error;
+    acceptor_.open(endpoint.protocol(), error);
+    if (!error) acceptor_.set_option(net::socket_base::reuse_address(true), error);
+    if (!error) acceptor_.bind(endpoint, error);
+    if (!error) acceptor_.listen(net::socket_base::max_listen_connections, error);
+    if (error) {
+        throw std::runtime_error("Cannot listen on " + endpoint.address().to_string() + ":" +
+                                 std::to_string(endpoint.port()) + ": " + error.message());
+    }
+    port_ = acceptor_.local_endpoint().port();
+}
+
+void Listener::run() { accept_next(); }
+
+void Listener::close() {
+    net::post(acceptor_.get_executor(), [self = shared_from_this()] {
+        boost::system::error_code ignored;
+        self->acceptor_.close(ignored);
+    });
+}
+
+void Listener::accept_next() {
+    acceptor_.async_accept(
+        net::make_strand(io_),
+        [self = shared_from_this()](boost::system::error_code error, net::ip::tcp::socket socket) {
+            if (error == net::error::operation_aborted || !self->acceptor_.is_open()) return;
+            if (!error) {
+                socket.set_option(net::ip::tcp::no_delay(true), error);
+                std::make_shared<HttpSession>(std::move(socket), self->context_)->run();
+            } else {
+                server_log().warning("accept failed: " + error.message());
+            }
+            self->accept_next();
+        });
+}
+
+}  // namespace host

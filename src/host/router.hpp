@@ -1,0 +1,50 @@
+#pragma once
+// Route table: path patterns with {placeholder} segments, the methods each answers and the
+// handler class made for a request. Websocket routes are matched the same way.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/api_handler.hpp"
+
+namespace host {
+
+using HandlerFactory = std::function<std::unique_ptr<APIHandler>(Exchange&)>;
+
+template <class Handler>
+HandlerFactory make_handler() {
+    return [](Exchange& exchange) { return std::make_unique<Handler>(exchange); };
+}
+
+enum class RouteKind { http, websocket };
+
+struct Route {
+    RouteKind kind = RouteKind::http;
+    std::vector<std::string> segments;  // "{name}" marks a placeholder
+    std::vector<std::string> methods;   // "GET", "POST"
+    HandlerFactory make;
+};
+
+struct RouteMatch {
+    const Route* route = nullptr;
+    PathArgs path_args;
+};
+
+class RouteTable {
+public:
+    void add(std::string_view pattern, std::vector<std::string> methods, HandlerFactory make);
+    void add_websocket(std::string_view pattern);
+
+    // Matches a decoded request path (without the base URL prefix). A placeholder takes one
+    // non-empty segment.
+    std::optional<RouteMatch> match(std::string_view path) const;
+
+private:
+    std::vector<Route> routes_;
+};
+
+}  // namespace host

@@ -1,0 +1,125 @@
+#include "host/server.hpp"
+
+#include <unistd.h>
+
+#include <boost/asio/io_context.hpp>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "host/auth.hpp"
+#include "host/listener.hpp"
+#include "host/log.hpp"
+#include "host/runtime_dir.hpp"
+#include "host/runtime_file.hpp"
+
+namespace host {
+namespace net = boost::asio;
+
+namespace {
+
+std::string base_path_of(std::string base_url) {
+    if (base_url.empty() || base_url.front() != '/') base_url.insert(0, "/");
+    while (!base_url.empty() && base_url.back() == '/') base_url.pop_back();
+    return base_url;
+}
+
+KernelManager kernel_manager_for(const ServerOptions& options,
+                                 const std::filesystem::path& runtime_dir) {
+    if (!options.jupyter_url.empty()) {
+        return KernelManager(options.jupyter_url, options.jupyter_token);
+    }
+    return KernelManager(runtime_dir);
+}
+
+}  // namespace
+
+struct Server::State {
+    State(ServerOptions options_in, RouteTable routes)
+        : options(std::move(options_in)),
+          runtime_dir(options.runtime_dir.empty() ? jupyter_runtime_dir() : options.runtime_dir),
+          context{std::move(routes), options.token.empty() ? make_token() : options.token,
+                  base_path_of(options.base_url), kernel_manager_for(options, runtime_dir), {}, {false}} {}
+
+    ServerOptions options;
+    std::filesystem::path runtime_dir;
+    ServerContext context;
+    net::io_context io{std::max(1, options.io_threads)};
+    std::shared_ptr<Listener> listener;
+    std::vector<std::thread> threads;
+    std::optional<RuntimeFile> runtime_file;
+    std::mutex mutex;
+    std::condition_variable stopped_signal;
+    bool stopped = false;
+};
+
+Server::Server(ServerOptions options, RouteTable routes)
+    : state_(std::make_unique<State>(std::move(options), std::move(routes))) {}
+
+Server::~Server() { stop(); }
+
+void Server::start() {
+    auto& s = *state_;
+    boost::system::error_code error;
+    const auto address = net::ip::make_address(s.options.ip, error);
+    if (error) throw std::runtime_error("Invalid --ip '" + s.options.ip + "'");
+    s.listener = std::make_shared<Listener>(s.io, net::ip::tcp::endpoint(address, s.options.port),
+                                            s.context);
+    s.listener->run();
+    for (int i = 0; i < std::max(1, s.options.io_threads); ++i) {
+        s.threads.emplace_back([&io = s.io] { io.run(); });
+    }
+    if (s.options.write_runtime_file) {
+        const std::string base = s.context.base_path + "/";
+        s.runtime_file.emplace(
+            s.runtime_dir,
+            boost::json::object{
+                {"base_url", base},
+                {"hostname", s.options.ip},
+                {"password", false},
+                {"pid", ::getpid()},
+                {"port", port()},
+                {"root_dir", std::filesystem::absolute(s.options.root_dir).string()},
+                {"secure", false},
+                {"sock", ""},
+                {"token", s.context.token},
+                {"url", "http://" + s.options.ip + ":" + std::to_string(port()) + base},
+                {"version", server_version()}});
+    }
+}
+
+void Server::wait() {
+    std::unique_lock lock(state_->mutex);
+    state_->stopped_signal.wait(lock, [this] { return state_->stopped; });
+}
+
+void Server::stop() {
+    auto& s = *state_;
+    {
+        const std::lock_guard lock(s.mutex);
+        if (s.stopped) return;
+        s.stopped = true;
+    }
+    s.context.stopping = true;
+    if (s.listener) s.listener->close();
+    // Queued handler operations finish while the network still runs; then the network stops.
+    s.context.handlers.stop();
+    s.io.stop();
+    for (auto& thread : s.threads) thread.join();
+    s.runtime_file.reset();
+    s.stopped_signal.notify_all();
+}
+
+unsigned short Server::port() const {
+    return state_->listener ? state_->listener->port() : state_->options.port;
+}
+
+const std::string& Server::token() const { return state_->context.token; }
+
+std::string Server::url_with_token() const {
+    return "http://" + state_->options.ip + ":" + std::to_string(port()) +
+           state_->context.base_path + "/?token=" + token();
+}
+
+}  // namespace host

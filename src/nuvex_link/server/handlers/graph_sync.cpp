@@ -1,0 +1,151 @@
+#include "nuvex_link/server/handlers/graph_sync.hpp"
+
+#include <boost/json/value.hpp>
+#include <filesystem>
+#include <unordered_set>
+
+#include "host/json_order.hpp"
+#include "host/kernel_manager.hpp"
+#include "nuvex_link/server/handlers/json_answer.hpp"
+#include "nuvex_link/server/handlers/ws_handler.hpp"
+#include "nuvex_link/server/misc/functions.hpp"
+#include "nuvex_link_core/app_temp_directory.hpp"
+
+namespace nuvex_link::server::handlers {
+namespace json = boost::json;
+using nuvex_link_core::NuvexLinkPipelineModel;
+
+DagCabinet dag_cabinet;
+
+namespace {
+
+constexpr const char* kBodyKeys[] = {"procedure", "status", "msg", "successful"};
+
+// The body is read as the front end sends it; a value of another type is a fault of the
+// caller that the host answers.
+void check_body_types(const json::object& body) {
+    for (const char* key : {"procedure", "status", "msg"}) {
+        const auto& value = body.at(key);
+        if (!value.is_string() && !value.is_null()) {
+            throw std::invalid_argument(std::string(key) + " must be a string or null");
+        }
+    }
+    const auto& successful = body.at("successful");
+    if (!successful.is_object() && !successful.is_null()) {
+        throw std::invalid_argument("successful must be an object or null");
+    }
+}
+
+// Removes a pipeline's cache folder only when it lies strictly below the pipelines folder once
+// "..", "." and links are resolved; a pipeline must never make the server delete anything else.
+void remove_cache_directory(std::string_view diskcache_dir) {
+    std::error_code error;
+    const auto root = std::filesystem::weakly_canonical(
+        nuvex_link_core::APP_TEMP_DIRECTORY / "pipelines", error);
+    if (error) return;
+    const auto target = std::filesystem::weakly_canonical(std::filesystem::path(diskcache_dir), error);
+    if (error) return;
+    const auto relative = target.lexically_relative(root);
+    if (relative.empty() || relative == "." || *relative.begin() == "..") return;
+    std::filesystem::remove_all(target, error);
+}
+
+}  // namespace
+
+void DAGHandler::get(const host::PathArgs& path_args) {
+    const std::string& kernel_id = path_args.at(0);
+    auto status = HTTPStatus::OK;
+    json::value answer = json::object();
+    if (const auto stored = dag_cabinet.find(kernel_id); stored != dag_cabinet.end()) {
+        const NuvexLinkPipelineModel empty(kernel_id);
+        answer = misc::get_dag_update_info(empty, stored->second).dict();
+    } else {
+        status = HTTPStatus::BAD_REQUEST;
+        answer = json::object{{"message", "Cannot get dag data in " + kernel_id + "."}};
+    }
+    _finish_with_result(status, answer);
+}
+
+void DAGHandler::post(const host::PathArgs& path_args) {
+    const std::string& kernel_id = path_args.at(0);
+    auto status = HTTPStatus::OK;
+    json::object answer{{"message", "Success."}};
+
+    json::value body_value = get_json_body();
+    if (!body_value.is_object()) {
+        throw std::invalid_argument("The body of the request must be a JSON object");
+    }
+    json::object& body = body_value.get_object();
+    for (const char* key : kBodyKeys) {
+        if (!body.contains(key)) {
+            _finish_with_result(HTTPStatus::BAD_REQUEST,
+                                json::object{{"message", std::string(key) +
+                                                             " is required in the body of the "
+                                                             "request."}});
+            return;
+        }
+    }
+    check_body_types(body);
+
+    try {
+        const auto& msg = body.at("msg");
+        if (msg.is_null() || msg.get_string().empty()) host::erase_key(body, "msg");
+
+        const auto& procedure = body.at("procedure");
+        const auto& outcome = body.at("status");
+        if (procedure.is_string() && procedure.get_string() == "pipeline:updated" &&
+            outcome.is_string() && outcome.get_string() == "successful") {
+            auto& successful = body.at("successful");
+            if (!successful.is_object()) {
+                throw nuvex_link_core::ModelError("successful: a pipeline object is required");
+            }
+            auto pipeline = NuvexLinkPipelineModel::from_json(std::move(successful.get_object()));
+            pipeline.set_identifier(kernel_id);
+
+            const auto stored = dag_cabinet.find(kernel_id);
+            const NuvexLinkPipelineModel empty(kernel_id);
+            const auto update = misc::get_dag_update_info(
+                stored != dag_cabinet.end() ? stored->second : empty, pipeline);
+            const bool unchanged = update.updated_components.empty();
+            // The update points into the new pipeline; turn it into JSON before storing it.
+            if (!unchanged) body["successful"] = update.dict();
+            dag_cabinet.insert_or_assign(kernel_id, std::move(pipeline));
+            if (unchanged) return;
+        }
+        transmit(kernel_id, body);
+        _remove_unused_kernels_on_cabinet();
+    } catch (const std::exception& error) {
+        status = HTTPStatus::INTERNAL_SERVER_ERROR;
+        answer = json::object{{"message", error.what()}};
+    }
+    _finish_with_result(status, answer);
+}
+
+void DAGHandler::transmit(std::string_view kernel_id, const json::value& data) {
+    transmit_to_kernel(kernel_id, data);
+}
+
+void DAGHandler::_finish_with_result(HTTPStatus status_code, const json::value& result) {
+    finish_with_json(*this, status_code, result);
+}
+
+void DAGHandler::_remove_unused_kernels_on_cabinet() {
+    std::unordered_set<std::string> kernel_ids;
+    for (const auto& kernel : kernel_manager().list_kernels()) {
+        if (const auto* id = kernel.as_object().if_contains("id"); id && id->is_string()) {
+            kernel_ids.emplace(id->get_string());
+        }
+    }
+    for (auto entry = dag_cabinet.begin(); entry != dag_cabinet.end();) {
+        if (kernel_ids.contains(entry->first)) {
+            ++entry;
+            continue;
+        }
+        if (const auto diskcache_dir = entry->second.diskcache_dir()) {
+            remove_cache_directory(*diskcache_dir);
+        }
+        entry = dag_cabinet.erase(entry);
+    }
+}
+
+}  // namespace nuvex_link::server::handlers

@@ -1,0 +1,37 @@
+#pragma once
+// The pipeline each running kernel's notebook edits, kept per kernel id, and the handler the
+// front end posts its pipeline messages to.
+
+#include <boost/json/fwd.hpp>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "host/api_handler.hpp"
+#include "host/http_status.hpp"
+#include "nuvex_link_core/models.hpp"
+
+namespace nuvex_link::server::handlers {
+
+// Kernel id -> that kernel's current pipeline. Touched only on the handler thread.
+using DagCabinet = std::unordered_map<std::string, nuvex_link_core::NuvexLinkPipelineModel>;
+extern DagCabinet dag_cabinet;
+
+class DAGHandler : public host::APIHandler {
+public:
+    using host::APIHandler::APIHandler;
+
+    // Get current updated dag info by kernel_id.
+    void get(const host::PathArgs& path_args) override;
+    // Register dag_info as kernel_id.
+    void post(const host::PathArgs& path_args) override;
+
+    // transmit DAG info to websocket connection which has kernel id
+    static void transmit(std::string_view kernel_id, const boost::json::value& data);
+
+private:
+    void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);
+    void _remove_unused_kernels_on_cabinet();
+};
+
+}  // namespace nuvex_link::server::handlers

@@ -1,0 +1,21 @@
+#include "nuvex_link/server/handlers/ws_handler.hpp"
+
+#include <boost/json/value.hpp>
+
+#include "host/json_text.hpp"
+
+namespace nuvex_link::server::handlers {
+
+std::vector<std::shared_ptr<host::Channel>> NuvexLinkWebSocketHandler::registry() {
+    return host::ChannelRegistry::instance().snapshot();
+}
+
+void transmit_to_kernel(std::string_view kernel_id, const boost::json::value& data) {
+    auto connections = host::ChannelRegistry::instance().snapshot(std::string(kernel_id));
+    if (connections.empty()) return;
+    // One shared text for every connection.
+    const auto text = std::make_shared<const std::string>(host::to_json_text(data));
+    for (const auto& connection : connections) connection->write_message(text);
+}
+
+}  // namespace nuvex_link::server::handlers

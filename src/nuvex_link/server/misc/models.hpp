@@ -1,0 +1,29 @@
+#pragma once
+// The change from one pipeline to the next, as the front end applies it.
+
+#include <boost/json/object.hpp>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace nuvex_link::server::misc {
+
+struct NuvexLinkDagUpdateComponentModel {
+    // Components of the new pipeline (valid while it lives) and identifiers of the old one.
+    std::vector<const boost::json::object*> added;
+    std::vector<const boost::json::object*> revised;
+    std::vector<std::string> deleted;
+
+    bool empty() const { return added.empty() && revised.empty() && deleted.empty(); }
+};
+
+struct NuvexLinkDagUpdateModel {
+    std::string identifier;
+    NuvexLinkDagUpdateComponentModel updated_components;
+
+    // {"identifier": ..., "updated_components": {"added": [...], "revised": [...],
+    // "deleted": [...]}}
+    boost::json::object dict() const;
+};
+
+}  // namespace nuvex_link::server::misc

@@ -1,0 +1,175 @@
+// The DAG routes through a real server with real websocket clients.
+
+#include <gtest/gtest.h>
+
+#include <boost/json/parse.hpp>
+#include <filesystem>
+
+#include "host/json_text.hpp"
+#include "support/pipelines.hpp"
+#include "support/test_server.hpp"
+
+namespace {
+
+namespace json = boost::json;
+using test_support::make_component;
+using test_support::make_pipeline;
+using test_support::pipeline_updated;
+using test_support::TestServer;
+using test_support::WebSocketClient;
+
+constexpr auto kQuiet = std::chrono::milliseconds(200);
+
+TEST(DAGHandler, GetOfUnknownKernelAndLengthsOfEscapedText) {
+    TestServer server;
+    auto answer = server.get("/nuvex-link/kernels/k1");
+    EXPECT_EQ(answer.status, 400);
+    EXPECT_EQ(answer.body, R"({"message": "Cannot get dag data in k1."})");
+    EXPECT_EQ(answer.header("Content-Type"), "application/json");
+    EXPECT_EQ(answer.header("Content-Length"), std::to_string(answer.body.size()));
+
+    // A kernel id outside ASCII comes back escaped, and the length counts the escapes.
+    answer = server.get("/nuvex-link/kernels/caf%C3%A9%F0%9F%98%80");
+    EXPECT_EQ(answer.body, R"({"message": "Cannot get dag data in caf\u00e9\ud83d\ude00."})");
+    EXPECT_EQ(answer.header("Content-Length"), std::to_string(answer.body.size()));
+}
+
+TEST(DAGHandler, MissingKeysAreNamedInOrder) {
+    TestServer server;
+    auto answer = server.post("/nuvex-link/kernels/k1", R"({"procedure": "x", "msg": ""})");
+    EXPECT_EQ(answer.status, 400);
+    EXPECT_EQ(answer.body, R"({"message": "status is required in the body of the request."})");
+    answer = server.post("/nuvex-link/kernels/k1", "{}");
+    EXPECT_EQ(answer.json().at("message"), "procedure is required in the body of the request.");
+    answer = server.post("/nuvex-link/kernels/k1",
+                         R"({"procedure": "x", "status": "y", "msg": "m"})");
+    EXPECT_EQ(answer.json().at("message"), "successful is required in the body of the request.");
+
+    // An empty body or a wrong type is the host's generic failure.
+    EXPECT_EQ(server.post("/nuvex-link/kernels/k1", "").status, 500);
+    answer = server.post("/nuvex-link/kernels/k1",
+                         R"({"procedure": 1, "status": "y", "msg": "", "successful": null})");
+    EXPECT_EQ(answer.status, 500);
+    EXPECT_EQ(answer.json().at("message"), "Unhandled error");
+}
+
+TEST(DAGHandler, RelaysToEveryConnectionOfTheKernelOnly) {
+    TestServer server;
+    WebSocketClient first(server, "k1");
+    WebSocketClient second(server, "k1");
+    WebSocketClient other(server, "k2");
+
+    auto answer = server.post("/nuvex-link/kernels/k1",
+                              R"({"procedure": "x", "status": "y", "msg": "", "successful": null,
+                                  "extra": "caf\u00e9"})");
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.body, R"({"message": "Success."})");
+    const std::string relayed =
+        R"({"procedure": "x", "status": "y", "successful": null, "extra": "caf\u00e9"})";
+    EXPECT_EQ(first.read(), relayed);
+    EXPECT_EQ(second.read(), relayed);
+    EXPECT_EQ(other.read(kQuiet), std::nullopt);
+
+    // A message that is not empty stays in the relayed message; nothing was stored.
+    server.post("/nuvex-link/kernels/k1",
+                R"({"procedure": "run", "status": null, "msg": "hello", "successful": null})");
+    EXPECT_EQ(first.read(),
+              R"({"procedure": "run", "status": null, "msg": "hello", "successful": null})");
+    EXPECT_EQ(server.get("/nuvex-link/kernels/k1").status, 400);
+}
+
+TEST(DAGHandler, StoresPipelinesAndRelaysUpdates) {
+    TestServer server;
+    server.start_kernel("k1");
+    WebSocketClient client(server, "k1");
+
+    const auto v1 = make_pipeline("ignored", {make_component("a"), make_component("b")});
+    auto answer = server.post("/nuvex-link/kernels/k1", pipeline_updated(v1));
+    EXPECT_EQ(answer.body, R"({"message": "Success."})");
+    auto relayed = json::parse(client.read().value()).as_object();
+    EXPECT_EQ(relayed.at("procedure"), "pipeline:updated");
+    EXPECT_FALSE(relayed.contains("msg"));
+    const auto& first_update = relayed.at("successful").as_object();
+    EXPECT_EQ(first_update.at("identifier"), "k1");
+    EXPECT_EQ(first_update.at("updated_components").at("added").as_array().size(), 2u);
+    EXPECT_EQ(first_update.at("updated_components").at("added").at(1).at("identifier"), "b");
+
+    // GET gives the stored pipeline as an update from an empty one.
+    answer = server.get("/nuvex-link/kernels/k1");
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.json(), json::value(first_update));
+
+    // The same pipeline again: stored, answered 200 with an empty body, nothing pushed.
+    answer = server.post("/nuvex-link/kernels/k1", pipeline_updated(v1));
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.body, "");
+    EXPECT_EQ(client.read(kQuiet), std::nullopt);
+
+    const auto v2 = make_pipeline("k1", {make_component("a", "x = 2"), make_component("c")});
+    server.post("/nuvex-link/kernels/k1", pipeline_updated(v2));
+    const auto update = json::parse(client.read().value()).at("successful").at("updated_components");
+    EXPECT_EQ(update.at("added").at(0).at("identifier"), "c");
+    EXPECT_EQ(update.at("revised").at(0).at("code"), "x = 2");
+    EXPECT_EQ(update.at("deleted"), json::array({"b"}));
+}
+
+TEST(DAGHandler, PipelineThatDoesNotFitLeavesTheStoreAlone) {
+    TestServer server;
+    server.start_kernel("k1");
+    server.post("/nuvex-link/kernels/k1", pipeline_updated(make_pipeline("k1", {make_component("a")})));
+
+    auto broken = make_pipeline("k1", {make_component("a"), make_component("b")});
+    broken["graph"].as_object()["components"].as_array()[1].as_object().erase("identifier");
+    auto answer = server.post("/nuvex-link/kernels/k1", pipeline_updated(broken));
+    EXPECT_EQ(answer.status, 500);
+    EXPECT_EQ(answer.body, R"({"message": "graph.components[1].identifier: field required"})");
+
+    answer = server.post("/nuvex-link/kernels/k1",
+                         R"({"procedure": "pipeline:updated", "status": "successful", "msg": null,
+                             "successful": null})");
+    EXPECT_EQ(answer.status, 500);
+
+    const auto stored = server.get("/nuvex-link/kernels/k1").json();
+    EXPECT_EQ(stored.at("updated_components").at("added").as_array().size(), 1u);
+}
+
+TEST(DAGHandler, CleanUpRemovesOnlyCachesInsideThePipelinesFolder) {
+    TestServer server;
+    const auto pipelines = server.temp_dir() / "pipelines";
+    const auto inside = pipelines / "k-old";
+    const auto outside = server.scratch() / "user-data";
+    const auto sneaky = pipelines / ".." / ".." / "user-data";
+    const auto link = pipelines / "link-out";
+    for (const auto& folder : {inside, outside}) {
+        test_support::write_file(folder / "cache.db", "data");
+    }
+    std::filesystem::create_directory_symlink(outside, link);
+
+    const std::pair<const char*, std::filesystem::path> kernels[] = {
+        {"k-old", inside}, {"k-outside", outside}, {"k-dots", sneaky}, {"k-link", link}};
+    for (const auto& [kernel, folder] : kernels) {
+        server.start_kernel(kernel);
+        server.post(std::string("/nuvex-link/kernels/") + kernel,
+                    pipeline_updated(make_pipeline(kernel, {make_component("a")}, folder.string())));
+    }
+    server.start_kernel("k-null");
+    server.post("/nuvex-link/kernels/k-null",
+                pipeline_updated(make_pipeline("k-null", {make_component("a")})));
+
+    for (const auto& [kernel, folder] : kernels) server.stop_kernel(kernel);
+    server.stop_kernel("k-null");
+    server.start_kernel("k-live");
+    const auto answer = server.post("/nuvex-link/kernels/k-live",
+                                    R"({"procedure": "x", "status": "y", "msg": "",
+                                        "successful": null})");
+    EXPECT_EQ(answer.body, R"({"message": "Success."})");
+
+    EXPECT_FALSE(std::filesystem::exists(inside));
+    EXPECT_TRUE(std::filesystem::exists(outside / "cache.db"));
+    EXPECT_TRUE(std::filesystem::exists(pipelines));
+    for (const char* kernel : {"k-old", "k-outside", "k-dots", "k-link", "k-null"}) {
+        EXPECT_EQ(server.get(std::string("/nuvex-link/kernels/") + kernel).status, 400) << kernel;
+    }
+}
+
+}  // namespace
