@@ -5,6 +5,7 @@
 
 #include "host/log.hpp"
 #include "nuvex_link/server/misc/settings.hpp"
+#include "nuvex_link/veyra/veyra_settings.hpp"
 #include "nuvex_link_core/app_temp_directory.hpp"
 
 namespace app {
@@ -47,6 +48,7 @@ void configure(const CommandLine& line) {
         nuvex_link::server::misc::get_settings().snippets_dir =
             std::filesystem::absolute(line.snippets_dir);
     }
+    nuvex_link::veyra::load_settings(line.veyra_settings);
 }
 
 host::ServerOptions server_options(const CommandLine& line) {

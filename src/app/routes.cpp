@@ -2,6 +2,9 @@
 
 #include "app/command_line.hpp"
 #include "nuvex_link/server/handlers/graph_sync.hpp"
+#include "nuvex_link/server/handlers/veyra/account_gate.hpp"
+#include "nuvex_link/server/handlers/veyra/project_pick.hpp"
+#include "nuvex_link/server/handlers/veyra/registry_pick.hpp"
 
 namespace app {
 
@@ -12,6 +15,16 @@ host::RouteTable make_routes() {
     host::RouteTable routes;
     routes.add("/nuvex-link/kernels/{kernel_id}", {"GET", "POST"}, make_handler<DAGHandler>());
     routes.add_websocket("/nuvex-link/kernels/{kernel_id}/channels");
+    routes.add("/nuvex-link/veyra/user/login", {"POST"},
+               make_handler<veyra::NuvexVeyraUserLoginHandler>());
+    routes.add("/nuvex-link/veyra/user/logout", {"POST"},
+               make_handler<veyra::NuvexVeyraUserLogoutHandler>());
+    routes.add("/nuvex-link/veyra/user/info", {"GET"},
+               make_handler<veyra::NuvexVeyraUserInfoHandler>());
+    routes.add("/nuvex-link/veyra/projects", {"GET", "POST"},
+               make_handler<veyra::NuvexVeyraProjectHandler>());
+    routes.add("/nuvex-link/veyra/model-registries", {"GET", "POST"},
+               make_handler<veyra::NuvexVeyraModelRegistryHandler>());
     return routes;
 }
 

@@ -193,8 +193,8 @@ void HttpSession::on_body(beast::error_code error) {
     stream_.expires_never();
 
     if (match_->route->kind == RouteKind::websocket) {
-        std::make_shared<WebSocketSession>(stream_.release_socket(), match_->path_args.front())
-            ->run(parser_->release());
+        std::make_shared<WebSocketSession>(std::move(stream_), match_->path_args.front())
+            ->run(parser_->get(), std::move(buffer_));
         return;
     }
 

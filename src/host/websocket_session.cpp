@@ -1,77 +1,218 @@
 #include "host/websocket_session.hpp"
 
 #include <boost/asio/post.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/buffers_to_string.hpp>
+#include <boost/beast/websocket/detail/hybi13.hpp>
+#include <boost/beast/websocket/rfc6455.hpp>
+#include <cstring>
 
 namespace host {
 namespace beast = boost::beast;
-namespace websocket = beast::websocket;
+namespace http = beast::http;
 namespace net = boost::asio;
 
 namespace {
 
 constexpr std::size_t kQueueLimit = 16u << 20;
 constexpr std::size_t kIncomingLimit = 1u << 20;
+constexpr std::size_t kBatchBytes = 1u << 20;
+
+enum Opcode : unsigned char { kContinuation = 0, kText = 1, kBinary = 2, kClose = 8, kPing = 9, kPong = 10 };
+
+// Server frames are never masked.
+void append_frame_header(std::string& out, unsigned char opcode, std::size_t size) {
+    out.push_back(static_cast<char>(0x80 | opcode));
+    if (size < 126) {
+        out.push_back(static_cast<char>(size));
+    } else if (size <= 0xFFFF) {
+        out.push_back(126);
+        out.push_back(static_cast<char>(size >> 8));
+        out.push_back(static_cast<char>(size));
+    } else {
+        out.push_back(127);
+        for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<char>(size >> shift));
+    }
+}
+
+std::string close_payload(unsigned code) {
+    return std::string{static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
+}
 
 }  // namespace
 
-WebSocketSession::WebSocketSession(net::ip::tcp::socket&& socket, std::string kernel_id)
-    : ws_(std::move(socket)), kernel_id_(std::move(kernel_id)) {}
+WebSocketSession::WebSocketSession(beast::tcp_stream&& stream, std::string kernel_id)
+    : stream_(std::move(stream)), kernel_id_(std::move(kernel_id)) {}
 
 WebSocketSession::~WebSocketSession() { ChannelRegistry::instance().remove(this); }
 
-void WebSocketSession::run(beast::http::request<beast::http::string_body> upgrade) {
-    ws_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
-    ws_.read_message_max(kIncomingLimit);
-    ws_.text(true);
-    ws_.async_accept(upgrade, [self = shared_from_this()](beast::error_code error) {
-        if (error) return;
-        ChannelRegistry::instance().add(self);
-        self->read_next();
-    });
+void WebSocketSession::run(const http::request<http::string_body>& upgrade,
+                           beast::flat_buffer&& leftover) {
+    const auto key = upgrade[http::field::sec_websocket_key];
+    auto response = std::make_shared<std::string>();
+    const bool valid = beast::websocket::is_upgrade(upgrade) && key.size() == 24 &&
+                       upgrade[http::field::sec_websocket_version] == "13";
+    if (valid) {
+        beast::websocket::detail::sec_ws_accept_type accept;
+        beast::websocket::detail::make_sec_ws_accept(accept, key);
+        *response = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
+                    "Connection: Upgrade\r\nSec-WebSocket-Accept: " +
+                    std::string(accept.data(), accept.size()) + "\r\n\r\n";
+    } else {
+        const std::string body = R"({"message": "Bad websocket upgrade request", "reason": null})";
+        *response = "HTTP/1.1 400 Bad Request\r\nContent-Type: application/json\r\n"
+                    "Content-Length: " + std::to_string(body.size()) +
+                    "\r\nConnection: close\r\n\r\n" + body;
+    }
+    in_ = std::move(leftover);
+    net::async_write(stream_, net::buffer(*response),
+                     [self = shared_from_this(), response, valid](beast::error_code error,
+                                                                  std::size_t) {
+                         if (error || !valid) return self->shut();
+                         ChannelRegistry::instance().add(self);
+                         if (!self->take_frames()) return self->shut();
+                         self->read_next();
+                     });
 }
 
 void WebSocketSession::read_next() {
-    ws_.async_read(read_buffer_, [self = shared_from_this()](beast::error_code error, std::size_t) {
-        if (error) {
-            // Closed by the client, timed out or garbage: the connection is done.
-            self->closed_ = true;
-            ChannelRegistry::instance().remove(self.get());
-            return;
+    stream_.async_read_some(in_.prepare(64 * 1024),
+                            [self = shared_from_this()](beast::error_code error, std::size_t n) {
+                                if (error) return self->shut();
+                                self->in_.commit(n);
+                                if (!self->take_frames()) return self->shut();
+                                if (!self->closing_) self->read_next();
+                            });
+}
+
+bool WebSocketSession::take_frames() {
+    while (true) {
+        if (skip_ > 0) {
+            const std::size_t dropped = std::min(skip_, in_.size());
+            in_.consume(dropped);
+            skip_ -= dropped;
+            if (skip_ > 0) return true;
         }
-        self->read_buffer_.clear();
-        self->read_next();
-    });
+        const auto* bytes = static_cast<const unsigned char*>(in_.data().data());
+        const std::size_t available = in_.size();
+        if (available < 2) return true;
+        const bool fin = bytes[0] & 0x80;
+        const unsigned char opcode = bytes[0] & 0x0F;
+        const bool masked = bytes[1] & 0x80;
+        std::size_t size = bytes[1] & 0x7F;
+        std::size_t header = 2;
+        if (size == 126) {
+            if (available < 4) return true;
+            size = (std::size_t{bytes[2]} << 8) | bytes[3];
+            header = 4;
+        } else if (size == 127) {
+            if (available < 10) return true;
+            size = 0;
+            for (int i = 2; i < 10; ++i) size = (size << 8) | bytes[i];
+            header = 10;
+        }
+        // Clients must mask, use no extensions and keep control frames short and whole.
+        const bool control = opcode >= kClose;
+        if (!masked || (bytes[0] & 0x70) || (opcode > kBinary && !control) || opcode > kPong ||
+            (control && (size > 125 || !fin))) {
+            queue_control(kClose, close_payload(1002));
+            return true;
+        }
+        if (!control) {
+            message_bytes_ = (opcode == kContinuation ? message_bytes_ : 0) + size;
+            if (message_bytes_ > kIncomingLimit) {
+                queue_control(kClose, close_payload(1009));
+                return true;
+            }
+            in_.consume(header + 4);
+            skip_ = size;
+            continue;
+        }
+        if (available < header + 4 + size) return true;
+        std::string payload(reinterpret_cast<const char*>(bytes) + header + 4, size);
+        for (std::size_t i = 0; i < size; ++i) payload[i] ^= static_cast<char>(bytes[header + i % 4]);
+        in_.consume(header + 4 + size);
+        if (opcode == kPing) {
+            queue_control(kPong, std::move(payload));
+        } else if (opcode == kClose) {
+            queue_control(kClose, payload.size() >= 2 ? payload.substr(0, 2) : std::string());
+            return true;
+        }
+    }
+}
+
+void WebSocketSession::queue_control(unsigned char opcode, std::string payload) {
+    if (closing_) return;
+    append_frame_header(control_, opcode, payload.size());
+    control_ += payload;
+    if (opcode == kClose) {
+        closing_ = true;
+        ChannelRegistry::instance().remove(this);
+    }
+    if (!writing_) write_next();
 }
 
 void WebSocketSession::write_message(std::shared_ptr<const std::string> text) {
-    net::post(ws_.get_executor(), [self = shared_from_this(), text = std::move(text)]() mutable {
-        if (self->closed_) return;
+    net::post(stream_.get_executor(), [self = shared_from_this(), text = std::move(text)]() mutable {
+        if (self->closed_ || self->closing_) return;
         self->queued_bytes_ += text->size();
-        if (self->queued_bytes_ > kQueueLimit) {
-            self->closed_ = true;
-            ChannelRegistry::instance().remove(self.get());
-            beast::get_lowest_layer(self->ws_).close();
-            return;
-        }
+        if (self->queued_bytes_ > kQueueLimit) return self->shut();
         self->queue_.push_back(std::move(text));
         if (!self->writing_) self->write_next();
     });
 }
 
 void WebSocketSession::write_next() {
+    if (closed_) return;
+    // Everything waiting goes out in one gathered write: control frames first, then messages.
+    in_flight_control_ = std::move(control_);
+    control_.clear();
+    in_flight_.clear();
+    headers_.clear();
+    std::size_t batch = 0;
+    while (!queue_.empty() && !closing_ && (in_flight_.empty() || batch < kBatchBytes)) {
+        batch += queue_.front()->size();
+        in_flight_.push_back(std::move(queue_.front()));
+        queue_.pop_front();
+    }
+    std::vector<std::size_t> header_ends;
+    for (const auto& message : in_flight_) {
+        append_frame_header(headers_, kText, message->size());
+        header_ends.push_back(headers_.size());
+    }
+    std::vector<net::const_buffer> buffers;
+    buffers.reserve(1 + 2 * in_flight_.size());
+    if (!in_flight_control_.empty()) buffers.push_back(net::buffer(in_flight_control_));
+    std::size_t header_start = 0;
+    for (std::size_t i = 0; i < in_flight_.size(); ++i) {
+        buffers.push_back(net::buffer(headers_.data() + header_start, header_ends[i] - header_start));
+        buffers.push_back(net::buffer(*in_flight_[i]));
+        header_start = header_ends[i];
+    }
+    if (buffers.empty()) return;
     writing_ = true;
-    ws_.async_write(net::buffer(*queue_.front()),
-                    [self = shared_from_this()](beast::error_code error, std::size_t) {
-                        self->queued_bytes_ -= self->queue_.front()->size();
-                        self->queue_.pop_front();
-                        self->writing_ = false;
-                        if (error) {
-                            self->closed_ = true;
-                            ChannelRegistry::instance().remove(self.get());
-                            return;
-                        }
-                        if (!self->queue_.empty() && !self->closed_) self->write_next();
-                    });
+    net::async_write(stream_, buffers,
+                     [self = shared_from_this(), batch](beast::error_code error, std::size_t) {
+                         self->writing_ = false;
+                         self->queued_bytes_ -= batch;
+                         self->in_flight_.clear();
+                         if (error) return self->shut();
+                         const bool sent_close =
+                             self->closing_ && !self->in_flight_control_.empty() &&
+                             self->control_.empty();
+                         self->in_flight_control_.clear();
+                         if (sent_close) return self->shut();
+                         if (!self->queue_.empty() || !self->control_.empty()) self->write_next();
+                     });
+}
+
+void WebSocketSession::shut() {
+    if (closed_) return;
+    closed_ = true;
+    ChannelRegistry::instance().remove(this);
+    beast::error_code ignored;
+    stream_.socket().shutdown(net::ip::tcp::socket::shutdown_both, ignored);
+    stream_.close();
 }
 
 }  // namespace host
