@@ -25,7 +25,7 @@ cd "$base"
 # The kernels wrk posts to are running ones, so clean-up keeps their pipelines.
 export JUPYTER_RUNTIME_DIR=$work/runtime
 rm -rf "$JUPYTER_RUNTIME_DIR"; mkdir -p "$JUPYTER_RUNTIME_DIR"
-for k in get10 get200 fanout t0-{0..7} t1-{0..7} m{0..999}; do echo '{}' > "$JUPYTER_RUNTIME_DIR/kernel-$k.json"; done
+for k in get10 get200 fanout t0-{0..7} t1-{0..7}; do echo '{}' > "$JUPYTER_RUNTIME_DIR/kernel-$k.json"; done
 
 $PY peer_tornado.py --port 8888 --token $TOKEN > "$results/peer.log" 2>&1 & PEER=$!
 ./beast_floor 8889 1 > "$results/floor.log" 2>&1 & FLOOR=$!
@@ -79,7 +79,9 @@ for rep in $(seq 1 "$REPS"); do
 done | tee "$results/ws.txt"
 
 # Memory: idle, then with 1,000 kernels' 200-component pipelines stored.
-urls=(); for i in $(seq 0 999); do urls+=(http://127.0.0.1:8890/nuvex-link/kernels/m$i); done
+urls=(); for i in $(seq 0 999); do
+  echo '{}' > "$JUPYTER_RUNTIME_DIR/kernel-m$i.json"; urls+=(http://127.0.0.1:8890/nuvex-link/kernels/m$i)
+done
 curl -s -o /dev/null -X POST -H "Authorization: token $TOKEN" -H 'Content-Type: application/json' \
   --data-binary @data/pipeline_200_v1.json "${urls[@]}"
 echo "resident memory: idle ${IDLE_KB} KiB, with 1000 pipelines of 200 components $(rss $OURS) KiB" \

@@ -2,6 +2,7 @@
 
 #include "app/command_line.hpp"
 #include "nuvex_link/server/handlers/graph_sync.hpp"
+#include "nuvex_link/server/handlers/snippet/snippet_render.hpp"
 #include "nuvex_link/server/handlers/veyra/account_gate.hpp"
 #include "nuvex_link/server/handlers/veyra/project_pick.hpp"
 #include "nuvex_link/server/handlers/veyra/registry_pick.hpp"
@@ -15,6 +16,8 @@ host::RouteTable make_routes() {
     host::RouteTable routes;
     routes.add("/nuvex-link/kernels/{kernel_id}", {"GET", "POST"}, make_handler<DAGHandler>());
     routes.add_websocket("/nuvex-link/kernels/{kernel_id}/channels");
+    // SingleDataSetDiffHandler when the query has dataset_name, else DataSetDiffHandler.
+    routes.add("/nuvex-link/veyra/dataset/diff", {"GET"}, make_handler<DataSetDiffRouteHandler>());
     routes.add("/nuvex-link/veyra/user/login", {"POST"},
                make_handler<veyra::NuvexVeyraUserLoginHandler>());
     routes.add("/nuvex-link/veyra/user/logout", {"POST"},
@@ -25,6 +28,8 @@ host::RouteTable make_routes() {
                make_handler<veyra::NuvexVeyraProjectHandler>());
     routes.add("/nuvex-link/veyra/model-registries", {"GET", "POST"},
                make_handler<veyra::NuvexVeyraModelRegistryHandler>());
+    routes.add("/nuvex-link/snippets/generate", {"POST"},
+               make_handler<snippet::SnippetGenerateHandler>());
     return routes;
 }
 
