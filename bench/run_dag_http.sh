@@ -75,7 +75,7 @@ trap 'kill $PEER $FLOOR $OURS $WS 2>/dev/null' EXIT
 sleep 1
 for rep in $(seq 1 "$REPS"); do
   echo "tornado: $(timeout 180 $PY ws_fanout_client.py 8891 100 3000 120 | tail -1)"
-  echo "nuvex:   $(timeout 180 "$root/build/bench/ws_fanout_tool" 8890 $TOKEN 100 3000 120)"
+  echo "nuvex:   $(timeout 180 "$root/build/bench/bench/ws_fanout_tool" 8890 $TOKEN 100 3000 120)"
 done | tee "$results/ws.txt"
 
 # Memory: idle, then with 1,000 kernels' 200-component pipelines stored.
@@ -83,6 +83,6 @@ urls=(); for i in $(seq 0 999); do
   echo '{}' > "$JUPYTER_RUNTIME_DIR/kernel-m$i.json"; urls+=(http://127.0.0.1:8890/nuvex-link/kernels/m$i)
 done
 curl -s -o /dev/null -X POST -H "Authorization: token $TOKEN" -H 'Content-Type: application/json' \
-  --data-binary @data/pipeline_200_v1.json "${urls[@]}"
+  --data-binary @data/pipeline_200_v1.json "${urls[@]}" > /dev/null
 echo "resident memory: idle ${IDLE_KB} KiB, with 1000 pipelines of 200 components $(rss $OURS) KiB" \
   | tee "$results/memory.txt"

@@ -8,7 +8,7 @@
 # Usage: bench/snippet_render_bench.sh [path/to/nuvex-link-server] [seconds of load] [starts]
 set -euo pipefail
 
-server=${1:-build/nuvex-link-server}
+server=${1:-build/bench/nuvex-link-server}
 seconds=${2:-5}
 starts=${3:-5}
 work=$(mktemp -d)

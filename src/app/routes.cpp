@@ -1,7 +1,12 @@
 // The route table: every path, its methods and the handler class, in one place.
 
 #include "app/command_line.hpp"
+#include "nuvex_link/server/handlers/cache/cache_archive.hpp"
+#include "nuvex_link/server/handlers/dataset_delta.hpp"
 #include "nuvex_link/server/handlers/graph_sync.hpp"
+#include "nuvex_link/server/handlers/info/cache_probe.hpp"
+#include "nuvex_link/server/handlers/info/host_report.hpp"
+#include "nuvex_link/server/handlers/pipeline_export/pipeline_dump.hpp"
 #include "nuvex_link/server/handlers/snippet/snippet_render.hpp"
 #include "nuvex_link/server/handlers/veyra/account_gate.hpp"
 #include "nuvex_link/server/handlers/veyra/project_pick.hpp"
@@ -16,8 +21,13 @@ host::RouteTable make_routes() {
     host::RouteTable routes;
     routes.add("/nuvex-link/kernels/{kernel_id}", {"GET", "POST"}, make_handler<DAGHandler>());
     routes.add_websocket("/nuvex-link/kernels/{kernel_id}/channels");
+    routes.add("/nuvex-link/cache/info", {"GET"}, make_handler<info::CacheInfoHandler>());
+    routes.add("/nuvex-link/cache/export", {"GET"}, make_handler<cache::CacheExportHandler>());
+    routes.add("/nuvex-link/pipeline/export", {"POST"},
+               make_handler<pipeline_export::NuvexLinkPipelineExportHandler>());
     // SingleDataSetDiffHandler when the query has dataset_name, else DataSetDiffHandler.
     routes.add("/nuvex-link/veyra/dataset/diff", {"GET"}, make_handler<DataSetDiffRouteHandler>());
+    routes.add("/nuvex-link/server/info", {"GET"}, make_handler<info::ServerAppInfoHandler>());
     routes.add("/nuvex-link/veyra/user/login", {"POST"},
                make_handler<veyra::NuvexVeyraUserLoginHandler>());
     routes.add("/nuvex-link/veyra/user/logout", {"POST"},

@@ -1,5 +1,6 @@
 #include "host/api_handler.hpp"
 
+#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/parse.hpp>
 #include <strings.h>
 
@@ -18,6 +19,10 @@ std::string_view trim(std::string_view text) {
 }
 
 }  // namespace
+
+boost::json::storage_ptr body_storage() {
+    return boost::json::make_shared_resource<boost::json::monotonic_resource>();
+}
 
 void APIHandler::get(const PathArgs&) { throw HTTPError(405, "Method Not Allowed"); }
 void APIHandler::post(const PathArgs&) { throw HTTPError(405, "Method Not Allowed"); }
@@ -47,7 +52,7 @@ boost::json::value APIHandler::get_json_body() {
         return body;
     }
     boost::system::error_code error;
-    boost::json::value body = boost::json::parse(request.body, error);
+    boost::json::value body = boost::json::parse(request.body, error, body_storage());
     if (error) throw HTTPError(400, "Invalid JSON in body of request");
     return body;
 }

@@ -9,7 +9,7 @@ namespace {
 bool equal_in_constant_time(std::string_view given, std::string_view token) {
     unsigned char difference = given.size() == token.size() ? 0 : 1;
     for (std::size_t i = 0; i < given.size(); ++i) {
-        difference |= static_cast<unsigned char>(given[i] ^ token[i % (token.size() ? token.size() : 1)]);
+        difference |= static_cast<unsigned char>(given[i] ^ token[i % (token.empty() ? 1 : token.size())]);
     }
     return difference == 0 && !token.empty();
 }

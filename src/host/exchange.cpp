@@ -57,7 +57,7 @@ std::string Exchange::head(std::optional<std::size_t> content_length) {
     std::string text = "HTTP/1.1 " + std::to_string(status_) + " " + reason + "\r\n";
     for (const auto& [name, value] : headers_) {
         if (same_name(name, "Content-Length") || same_name(name, "Transfer-Encoding")) continue;
-        text += name + ": " + value + "\r\n";
+        text.append(name).append(": ").append(value).append("\r\n");
     }
     if (content_length) {
         text += "Content-Length: " + std::to_string(*content_length) + "\r\n";

@@ -6,6 +6,7 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
+#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/parse.hpp>
 #include <algorithm>
 #include <chrono>
@@ -14,7 +15,7 @@
 #include "host/exchange.hpp"
 #include "host/http_error.hpp"
 #include "host/log.hpp"
-#include "host/percent_coding.hpp"
+#include "host/query_string.hpp"
 #include "host/websocket_session.hpp"
 
 namespace host {
@@ -29,22 +30,6 @@ constexpr std::size_t kHeaderLimit = 64u << 10;
 constexpr auto kIdleTimeout = std::chrono::seconds(120);
 constexpr auto kBodyTimeout = std::chrono::seconds(300);
 constexpr auto kWriteTimeout = std::chrono::seconds(60);
-
-Fields parse_query(std::string_view query) {
-    Fields fields;
-    while (!query.empty()) {
-        const auto amp = query.find('&');
-        const std::string_view pair = query.substr(0, amp);
-        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-        if (pair.empty()) continue;
-        const auto equals = pair.find('=');
-        fields.emplace_back(percent_decode(pair.substr(0, equals), true),
-                            equals == std::string_view::npos
-                                ? std::string()
-                                : percent_decode(pair.substr(equals + 1), true));
-    }
-    return fields;
-}
 
 // Hands the answer's bytes from the handler thread to the session's strand.
 class SessionSink : public AnswerSink {
@@ -193,8 +178,10 @@ void HttpSession::on_body(beast::error_code error) {
     stream_.expires_never();
 
     if (match_->route->kind == RouteKind::websocket) {
-        std::make_shared<WebSocketSession>(std::move(stream_), match_->path_args.front())
-            ->run(parser_->get(), std::move(buffer_));
+        // The socket moves on to the websocket session; this session ends here.
+        auto session = std::make_shared<WebSocketSession>(std::move(stream_),
+                                                          match_->path_args.front());
+        session->run(parser_->get(), std::move(buffer_));
         return;
     }
 
@@ -202,7 +189,7 @@ void HttpSession::on_body(beast::error_code error) {
     if (request_.method == "POST" && !request_.body.empty()) {
         // Parsed here, beside the network, so the handler thread only does the handler's work.
         boost::system::error_code parse_error;
-        auto parsed = boost::json::parse(request_.body, parse_error);
+        auto parsed = boost::json::parse(request_.body, parse_error, body_storage());
         if (!parse_error) request_.parsed_body = std::move(parsed);
     }
     keep_alive_ = request_.keep_alive;

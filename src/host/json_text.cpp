@@ -1,6 +1,7 @@
 #include "host/json_text.hpp"
 
 #include <boost/json/value.hpp>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -54,21 +55,28 @@ std::size_t decode_utf8(std::string_view text, std::size_t i, std::uint32_t& cod
     return length;
 }
 
+// Bytes that are copied as they are: printable ASCII other than '"' and '\\'.
+constexpr auto kPlain = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
+    return plain;
+}();
+
 }  // namespace
 
 void append_json_string(std::string& out, std::string_view utf8) {
+    out.reserve(out.size() + utf8.size() + 2);
     out.push_back('"');
-    std::size_t plain_start = 0;
-    const auto flush_plain = [&](std::size_t end) {
-        out.append(utf8.data() + plain_start, end - plain_start);
-    };
-    for (std::size_t i = 0; i < utf8.size();) {
-        const unsigned char c = static_cast<unsigned char>(utf8[i]);
-        if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
-            ++i;
-            continue;
-        }
-        flush_plain(i);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+    const std::size_t size = utf8.size();
+    for (std::size_t i = 0; i < size;) {
+        // Copy the longest run of plain bytes at once.
+        std::size_t run = i;
+        while (run < size && kPlain[bytes[run]]) ++run;
+        out.append(utf8.data() + i, run - i);
+        i = run;
+        if (i == size) break;
+        const unsigned char c = bytes[i];
         if (c < 0x80) {
             switch (c) {
                 case '"': out += "\\\""; break;
@@ -89,9 +97,7 @@ void append_json_string(std::string& out, std::string_view utf8) {
             append_code_point(out, length ? code_point : 0xFFFD);
             i += length ? length : 1;
         }
-        plain_start = i;
     }
-    flush_plain(utf8.size());
     out.push_back('"');
 }
 
@@ -144,6 +150,17 @@ std::string format_float(double number) {
     return text;
 }
 
+namespace {
+
+template <class Integer>
+void append_integer(std::string& out, Integer number) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    out.append(digits, static_cast<std::size_t>(end - digits));
+}
+
+}  // namespace
+
 bool is_valid_utf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         if (static_cast<unsigned char>(text[i]) < 0x80) {
@@ -162,8 +179,8 @@ void append_json_text(std::string& out, const boost::json::value& value) {
     switch (value.kind()) {
         case boost::json::kind::null: out += "null"; break;
         case boost::json::kind::bool_: out += value.get_bool() ? "true" : "false"; break;
-        case boost::json::kind::int64: out += std::to_string(value.get_int64()); break;
-        case boost::json::kind::uint64: out += std::to_string(value.get_uint64()); break;
+        case boost::json::kind::int64: append_integer(out, value.get_int64()); break;
+        case boost::json::kind::uint64: append_integer(out, value.get_uint64()); break;
         case boost::json::kind::double_: out += format_float(value.get_double()); break;
         case boost::json::kind::string: append_json_string(out, value.get_string()); break;
         case boost::json::kind::array: {

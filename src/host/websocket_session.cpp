@@ -130,10 +130,12 @@ bool WebSocketSession::take_frames() {
         }
         if (available < header + 4 + size) return true;
         std::string payload(reinterpret_cast<const char*>(bytes) + header + 4, size);
-        for (std::size_t i = 0; i < size; ++i) payload[i] ^= static_cast<char>(bytes[header + i % 4]);
+        for (std::size_t i = 0; i < size; ++i) {
+            payload[i] = static_cast<char>(payload[i] ^ bytes[header + i % 4]);
+        }
         in_.consume(header + 4 + size);
         if (opcode == kPing) {
-            queue_control(kPong, std::move(payload));
+            queue_control(kPong, payload);
         } else if (opcode == kClose) {
             queue_control(kClose, payload.size() >= 2 ? payload.substr(0, 2) : std::string());
             return true;
@@ -141,7 +143,7 @@ bool WebSocketSession::take_frames() {
     }
 }
 
-void WebSocketSession::queue_control(unsigned char opcode, std::string payload) {
+void WebSocketSession::queue_control(unsigned char opcode, std::string_view payload) {
     if (closing_) return;
     append_frame_header(control_, opcode, payload.size());
     control_ += payload;

@@ -14,6 +14,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/channel_registry.hpp"
@@ -37,7 +38,7 @@ private:
     void read_next();
     // Consumes the frames in the read buffer; false when the connection must end.
     bool take_frames();
-    void queue_control(unsigned char opcode, std::string payload);
+    void queue_control(unsigned char opcode, std::string_view payload);
     void write_next();
     void shut();
 

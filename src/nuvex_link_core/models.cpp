@@ -160,7 +160,7 @@ std::optional<std::string_view> NuvexLinkPipelineModel::diskcache_dir() const {
 }
 
 json::object NuvexLinkPipelineModel::to_nuvexlink_dict(bool include_captured) const {
-    json::object dict = json_;
+    json::object dict(json_, json::storage_ptr());
     if (!include_captured) {
         for (auto& component : dict["graph"].get_object()["components"].get_array()) {
             host::erase_key(component.get_object(), "captured");

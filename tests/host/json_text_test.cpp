@@ -50,10 +50,12 @@ TEST(JsonText, FloatsReadLikeShortestDecimal) {
 }
 
 TEST(JsonText, Utf8Validity) {
-    EXPECT_TRUE(host::is_valid_utf8("plain caf\xC3\xA9"));
-    EXPECT_FALSE(host::is_valid_utf8("\xC0\xAF"));        // overlong "/"
-    EXPECT_FALSE(host::is_valid_utf8("\xED\xA0\x80"));    // a lone surrogate
-    EXPECT_FALSE(host::is_valid_utf8("\xF0\x9F\x98"));    // cut short
+    EXPECT_TRUE(host::is_valid_utf8("plain caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"));
+    // Cut off, overlong, surrogate, above U+10FFFF, stray continuation, never valid.
+    for (const char* bad : {"\xC3", "\xE2\x82", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80",
+                            "\xF4\x90\x80\x80", "\x80", "a\xFF", "\xF0\x9F\x98"}) {
+        EXPECT_FALSE(host::is_valid_utf8(bad)) << bad;
+    }
 }
 
 }  // namespace

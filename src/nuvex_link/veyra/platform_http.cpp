@@ -105,7 +105,8 @@ boost::json::value send_platform_request(const PlatformRequest& request) {
     auto add_header = [&](const std::string& header) {
         curl_slist* grown = curl_slist_append(header_list.get(), header.c_str());
         if (grown == nullptr) throw std::bad_alloc();
-        header_list.release();
+        // curl appends in place: the owner takes the list back without freeing it.
+        static_cast<void>(header_list.release());
         header_list.reset(grown);
     };
     // Without this curl waits a second for "100 Continue" before sending a body.

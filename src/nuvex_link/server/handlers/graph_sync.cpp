@@ -1,10 +1,12 @@
 #include "nuvex_link/server/handlers/graph_sync.hpp"
 
+#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/value.hpp>
 #include <filesystem>
 #include <unordered_set>
 
 #include "host/json_order.hpp"
+#include "host/json_text.hpp"
 #include "host/kernel_manager.hpp"
 #include "nuvex_link/server/handlers/json_answer.hpp"
 #include "nuvex_link/server/handlers/ws_handler.hpp"
@@ -18,6 +20,11 @@ using nuvex_link_core::NuvexLinkPipelineModel;
 DagCabinet dag_cabinet;
 
 namespace {
+
+// The GET answer of each stored pipeline (its update from an empty pipeline) as JSON text,
+// made on the first GET and dropped whenever the kernel's entry in dag_cabinet changes. A
+// stored pipeline never changes in place, so the text stays true while the entry does.
+std::unordered_map<std::string, std::string> full_update_texts;
 
 constexpr const char* kBodyKeys[] = {"procedure", "status", "msg", "successful"};
 
@@ -54,16 +61,21 @@ void remove_cache_directory(std::string_view diskcache_dir) {
 
 void DAGHandler::get(const host::PathArgs& path_args) {
     const std::string& kernel_id = path_args.at(0);
-    auto status = HTTPStatus::OK;
-    json::value answer = json::object();
-    if (const auto stored = dag_cabinet.find(kernel_id); stored != dag_cabinet.end()) {
-        const NuvexLinkPipelineModel empty(kernel_id);
-        answer = misc::get_dag_update_info(empty, stored->second).dict();
-    } else {
-        status = HTTPStatus::BAD_REQUEST;
-        answer = json::object{{"message", "Cannot get dag data in " + kernel_id + "."}};
+    const auto stored = dag_cabinet.find(kernel_id);
+    if (stored == dag_cabinet.end()) {
+        _finish_with_result(HTTPStatus::BAD_REQUEST,
+                            json::object{{"message", "Cannot get dag data in " + kernel_id + "."}});
+        return;
     }
-    _finish_with_result(status, answer);
+    auto memo = full_update_texts.find(kernel_id);
+    if (memo == full_update_texts.end()) {
+        // The copy lives only until its text is written: one arena, freed at once.
+        const json::storage_ptr scratch = json::make_shared_resource<json::monotonic_resource>();
+        const NuvexLinkPipelineModel empty(kernel_id);
+        const json::value update(misc::get_dag_update_info(empty, stored->second).dict(scratch));
+        memo = full_update_texts.emplace(kernel_id, host::to_json_text(update)).first;
+    }
+    finish_with_json_text(*this, HTTPStatus::OK, memo->second);
 }
 
 void DAGHandler::post(const host::PathArgs& path_args) {
@@ -107,9 +119,11 @@ void DAGHandler::post(const host::PathArgs& path_args) {
             const auto update = misc::get_dag_update_info(
                 stored != dag_cabinet.end() ? stored->second : empty, pipeline);
             const bool unchanged = update.updated_components.empty();
-            // The update points into the new pipeline; turn it into JSON before storing it.
-            if (!unchanged) body["successful"] = update.dict();
+            // The update points into the new pipeline; turn it into JSON before storing it, and
+            // only when some connection will receive it.
+            if (!unchanged && has_connections(kernel_id)) body["successful"] = update.dict();
             dag_cabinet.insert_or_assign(kernel_id, std::move(pipeline));
+            full_update_texts.erase(kernel_id);
             if (unchanged) return;
         }
         transmit(kernel_id, body);
@@ -144,6 +158,7 @@ void DAGHandler::_remove_unused_kernels_on_cabinet() {
         if (const auto diskcache_dir = entry->second.diskcache_dir()) {
             remove_cache_directory(*diskcache_dir);
         }
+        full_update_texts.erase(entry->first);
         entry = dag_cabinet.erase(entry);
     }
 }

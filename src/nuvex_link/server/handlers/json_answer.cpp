@@ -8,7 +8,11 @@ namespace nuvex_link::server::handlers {
 
 void finish_with_json(host::APIHandler& handler, HTTPStatus status_code,
                       const boost::json::value& result) {
-    const std::string text = host::to_json_text(result);
+    finish_with_json_text(handler, status_code, host::to_json_text(result));
+}
+
+void finish_with_json_text(host::APIHandler& handler, HTTPStatus status_code,
+                           std::string_view text) {
     handler.set_header("Content-Type", "application/json");
     handler.set_header("Content-Length", std::to_string(text.size()));
     handler.set_status(host::to_int(status_code));

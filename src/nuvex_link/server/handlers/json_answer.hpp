@@ -3,6 +3,7 @@
 // "Content-Length" of the JSON text, then the status, then the text.
 
 #include <boost/json/fwd.hpp>
+#include <string_view>
 
 #include "host/api_handler.hpp"
 #include "host/http_status.hpp"
@@ -13,5 +14,8 @@ using host::HTTPStatus;
 
 void finish_with_json(host::APIHandler& handler, HTTPStatus status_code,
                       const boost::json::value& result);
+// The same answer for a result already written as JSON text.
+void finish_with_json_text(host::APIHandler& handler, HTTPStatus status_code,
+                           std::string_view text);
 
 }  // namespace nuvex_link::server::handlers

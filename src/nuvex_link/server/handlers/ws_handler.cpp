@@ -10,6 +10,10 @@ std::vector<std::shared_ptr<host::Channel>> NuvexLinkWebSocketHandler::registry(
     return host::ChannelRegistry::instance().snapshot();
 }
 
+bool has_connections(std::string_view kernel_id) {
+    return !host::ChannelRegistry::instance().snapshot(std::string(kernel_id)).empty();
+}
+
 void transmit_to_kernel(std::string_view kernel_id, const boost::json::value& data) {
     auto connections = host::ChannelRegistry::instance().snapshot(std::string(kernel_id));
     if (connections.empty()) return;

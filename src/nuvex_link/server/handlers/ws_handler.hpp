@@ -17,6 +17,9 @@ public:
     static std::vector<std::shared_ptr<host::Channel>> registry();
 };
 
+// Whether any connection of the kernel is open (a message for none need not be built).
+bool has_connections(std::string_view kernel_id);
+
 // Serialises data once and queues the text on every connection whose kernel id equals
 // kernel_id, in registry order. No connection is no failure.
 void transmit_to_kernel(std::string_view kernel_id, const boost::json::value& data);

@@ -4,6 +4,36 @@
 #include <unordered_map>
 
 namespace nuvex_link::server::misc {
+namespace {
+
+bool same_json(const boost::json::value& a, const boost::json::value& b);
+
+// Pipelines posted one after the other keep their keys in the same order, so objects are
+// compared side by side; the keyed comparison is the fallback when the orders differ.
+bool same_object(const boost::json::object& a, const boost::json::object& b) {
+    if (a.size() != b.size()) return false;
+    for (auto left = a.begin(), right = b.begin(); left != a.end(); ++left, ++right) {
+        if (left->key() != right->key()) return a == b;
+        if (!same_json(left->value(), right->value())) return false;
+    }
+    return true;
+}
+
+bool same_json(const boost::json::value& a, const boost::json::value& b) {
+    if (a.is_object() && b.is_object()) return same_object(a.get_object(), b.get_object());
+    if (a.is_array() && b.is_array()) {
+        const auto& left = a.get_array();
+        const auto& right = b.get_array();
+        if (left.size() != right.size()) return false;
+        for (std::size_t i = 0; i < left.size(); ++i) {
+            if (!same_json(left[i], right[i])) return false;
+        }
+        return true;
+    }
+    return a == b;
+}
+
+}  // namespace
 
 NuvexLinkDagUpdateModel get_dag_update_info(const nuvex_link_core::NuvexLinkPipelineModel& old,
                                             const nuvex_link_core::NuvexLinkPipelineModel& now) {
@@ -28,7 +58,7 @@ NuvexLinkDagUpdateModel get_dag_update_info(const nuvex_link_core::NuvexLinkPipe
         const auto before = old_by_id.find(component.identifier());
         if (before == old_by_id.end()) {
             changes.added.push_back(&component.json());
-        } else if (*before->second != component.json()) {
+        } else if (!same_object(*before->second, component.json())) {
             changes.revised.push_back(&component.json());
         }
     }

@@ -4,20 +4,23 @@
 
 namespace nuvex_link::server::misc {
 
-boost::json::object NuvexLinkDagUpdateModel::dict() const {
-    const auto copies = [](const std::vector<const boost::json::object*>& components) {
-        boost::json::array array;
+boost::json::object NuvexLinkDagUpdateModel::dict(boost::json::storage_ptr storage) const {
+    const auto copies = [&](const std::vector<const boost::json::object*>& components) {
+        boost::json::array array(storage);
         array.reserve(components.size());
         for (const auto* component : components) array.emplace_back(*component);
         return array;
     };
-    boost::json::array deleted;
+    boost::json::array deleted(storage);
     for (const auto& identifier : updated_components.deleted) deleted.emplace_back(identifier);
-    return {{"identifier", identifier},
-            {"updated_components",
-             boost::json::object{{"added", copies(updated_components.added)},
-                                 {"revised", copies(updated_components.revised)},
-                                 {"deleted", std::move(deleted)}}}};
+    boost::json::object changes(storage);
+    changes.emplace("added", copies(updated_components.added));
+    changes.emplace("revised", copies(updated_components.revised));
+    changes.emplace("deleted", std::move(deleted));
+    boost::json::object update(storage);
+    update.emplace("identifier", identifier);
+    update.emplace("updated_components", std::move(changes));
+    return update;
 }
 
 }  // namespace nuvex_link::server::misc

@@ -2,6 +2,7 @@
 // The change from one pipeline to the next, as the front end applies it.
 
 #include <boost/json/object.hpp>
+#include <boost/json/storage_ptr.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,7 +24,7 @@ struct NuvexLinkDagUpdateModel {
 
     // {"identifier": ..., "updated_components": {"added": [...], "revised": [...],
     // "deleted": [...]}}
-    boost::json::object dict() const;
+    boost::json::object dict(boost::json::storage_ptr storage = {}) const;
 };
 
 }  // namespace nuvex_link::server::misc

@@ -88,7 +88,10 @@ void NuvexVeyraUserLoginHandler::post(const host::PathArgs&) {
         }
         values[i] = text_or_null(*value, kKeys[i]);
     }
-    const auto& [veyra_url, email, password] = values;
+    // Named references rather than a structured binding, which lambdas of clang 14 cannot see.
+    const auto& veyra_url = values[0];
+    const auto& email = values[1];
+    const auto& password = values[2];
 
     platform::TokenInfo token_info;
     if (auto failure =

@@ -1,0 +1,61 @@
+#pragma once
+// Packs the component cache of one kernel's pipeline into a .tar.gz download named after the
+// notebook, pushing "export:cache" progress to that kernel's websocket connections meanwhile.
+
+#include <boost/json/fwd.hpp>
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "host/api_handler.hpp"
+#include "host/http_status.hpp"
+#include "nuvex_link_core/models.hpp"
+
+namespace nuvex_link::server::handlers::cache {
+
+// File name and archive name of the description of the exported components.
+inline constexpr std::string_view PIPELINE_JSON = "pipeline.json";
+
+struct CacheProbeInfo {
+    // The archive goes out in chunks of this size, each flushed before the next is read, so
+    // that one chunk is all the export keeps in memory.
+    std::size_t cache_buffer_size;
+};
+inline constexpr CacheProbeInfo CACHE_PROBE_INFO{4194304};
+
+// Cache export handler.
+class CacheExportHandler : public host::APIHandler {
+public:
+    using host::APIHandler::APIHandler;
+
+    // Query arguments kernel_id and ipynb_name. Holds the handler thread until the download
+    // has been sent; progress goes out over the websocket meanwhile.
+    void get(const host::PathArgs& path_args) override;
+
+    // transmit DAG info to websocket connection which has kernel id
+    static void transmit(std::string_view kernel_id, const boost::json::value& data);
+
+private:
+    void _finish_with_message(host::HTTPStatus status_code, std::string_view message);
+    void _finish_with_artifact(std::string_view artifact_name,
+                               const std::filesystem::path& artifact_path);
+
+    // Set once the first chunk has left: from then on a failure can no longer become a JSON
+    // answer, and the host drops the connection instead.
+    bool artifact_started_ = false;
+};
+
+// The record of every component that ran successfully and is cached, under its identifier, in
+// component order; a later duplicate identifier replaces the record in its place.
+boost::json::object cached_pipeline_records(const nuvex_link_core::NuvexLinkPipelineModel& dag);
+
+// The notebook's file name without its folders and extension ("work/My Notebook.ipynb" gives
+// "My Notebook"); a leading dot does not start an extension.
+std::string notebook_stem(std::string_view ipynb_name);
+
+// The Content-Disposition value of a download: the name's UTF-8 bytes percent-encoded, with
+// letters, digits, "_.-~/" kept.
+std::string attachment_disposition(std::string_view artifact_name);
+
+}  // namespace nuvex_link::server::handlers::cache

@@ -1,0 +1,20 @@
+#pragma once
+// Tells the front end how much disk space the component caches take: for one kernel's
+// pipeline, or for every pipeline kept under the extension's temporary directory.
+
+#include "nuvex_link/server/handlers/info/base_handler.hpp"
+
+namespace nuvex_link::server::handlers::info {
+
+class CacheInfoHandler : public BaseInfoHandler {
+public:
+    using BaseInfoHandler::BaseInfoHandler;
+
+protected:
+    // Query argument kernel_id, optional. Without it (or empty): {"cache_size": "<n>B"} for the
+    // whole "pipelines" folder. With it: {"cache_dir", "cache_size"} counting only the
+    // components that ran successfully and are cached.
+    InfoResult _get_info() override;
+};
+
+}  // namespace nuvex_link::server::handlers::info

@@ -1,0 +1,69 @@
+#pragma once
+// The worker that packs a pipeline's cache into one gzip-compressed tar archive on its own
+// thread, while the export handler polls the archive's size to report progress.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace nuvex_link::server::misc {
+
+// One file stored under its name in the archive.
+struct PipelineInfo {
+    std::filesystem::path filepath;
+    std::string arcname;
+};
+
+// One folder tree stored below its name in the archive.
+struct CacheInfo {
+    std::filesystem::path dirpath;
+    std::string arcname;
+};
+
+class CacheCompressThread {
+public:
+    CacheCompressThread(std::filesystem::path tarfile_path, PipelineInfo pipeline_info,
+                        std::vector<CacheInfo> cache_info);
+    // Stops and joins a worker that is still running.
+    ~CacheCompressThread();
+    CacheCompressThread(const CacheCompressThread&) = delete;
+    CacheCompressThread& operator=(const CacheCompressThread&) = delete;
+
+    // Creates the archive file at once and fills it: the pipeline file, then each folder with
+    // its regular files, subfolders and symbolic links (kept as links). Other kinds of entry
+    // (sockets, pipes, devices) carry no cache data and are left out.
+    void start();
+    // Asks the worker to end early; the archive is then incomplete.
+    void stop();
+    // True once the worker has ended, whether it finished, failed or was stopped.
+    bool is_stopped() const;
+    // Waits until the worker has ended or the timeout has passed; true when it ended.
+    bool wait_stopped_for(std::chrono::milliseconds timeout);
+    void join();
+    // After the worker has ended: why the archive is not complete (a folder that vanished or
+    // cannot be read, a full disk, a stop), or nullopt when it is.
+    std::optional<std::string> failure() const;
+
+private:
+    void run();
+    void write_archive();
+
+    std::filesystem::path tarfile_path_;
+    PipelineInfo pipeline_info_;
+    std::vector<CacheInfo> cache_info_;
+
+    std::atomic<bool> stop_requested_{false};
+    mutable std::mutex mutex_;
+    std::condition_variable stopped_changed_;
+    bool stopped_ = false;
+    std::optional<std::string> failure_;
+    std::thread thread_;
+};
+
+}  // namespace nuvex_link::server::misc

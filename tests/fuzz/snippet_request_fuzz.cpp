@@ -1,0 +1,37 @@
+// Snippet request bodies in any shape: the request model takes them or refuses them with a
+// SnippetModelError naming each field at fault, and nothing else escapes.
+
+#include <boost/json/parse.hpp>
+#include <boost/json/value.hpp>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "nuvex_link/server/misc/snippet_models.hpp"
+
+namespace {
+
+void check(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    boost::system::error_code error;
+    const auto body =
+        boost::json::parse(std::string_view(reinterpret_cast<const char*>(data), size), error);
+    if (error || !body.is_object()) return 0;
+    using nuvex_link::server::misc::SnippetCodeRequestModel;
+    try {
+        const auto model = SnippetCodeRequestModel::from_json(body.get_object());
+        check(body.get_object().at("category").as_string() == model.category);
+        check(body.get_object().at("snippet_id").as_string() == model.snippet_id);
+        const auto* parameters = body.get_object().if_contains("parameters");
+        check(parameters ? *parameters == model.parameters : model.parameters.is_object());
+    } catch (const nuvex_link::server::misc::SnippetModelError& refused) {
+        const std::string_view text = refused.what();
+        check(text.find("category") != text.npos || text.find("snippet_id") != text.npos);
+    }
+    return 0;
+}
