@@ -1,6 +1,5 @@
 #include "host/api_handler.hpp"
 
-#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/parse.hpp>
 #include <strings.h>
 
@@ -19,10 +18,6 @@ std::string_view trim(std::string_view text) {
 }
 
 }  // namespace
-
-boost::json::storage_ptr body_storage() {
-    return boost::json::make_shared_resource<boost::json::monotonic_resource>();
-}
 
 void APIHandler::get(const PathArgs&) { throw HTTPError(405, "Method Not Allowed"); }
 void APIHandler::post(const PathArgs&) { throw HTTPError(405, "Method Not Allowed"); }
@@ -52,7 +47,7 @@ boost::json::value APIHandler::get_json_body() {
         return body;
     }
     boost::system::error_code error;
-    boost::json::value body = boost::json::parse(request.body, error, body_storage());
+    boost::json::value body = boost::json::parse(request.body, error);
     if (error) throw HTTPError(400, "Invalid JSON in body of request");
     return body;
 }

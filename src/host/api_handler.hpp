@@ -20,11 +20,6 @@ class Log;
 using PathArgs = std::vector<std::string>;
 using Cookies = std::vector<std::pair<std::string, std::string>>;
 
-// Request bodies are parsed into one arena each: a large pipeline is built by bumping a
-// pointer and freed all at once when its last value goes. Values copied out of a body keep
-// that arena alive and grow it, so long-lived copies should name their own storage.
-boost::json::storage_ptr body_storage();
-
 class APIHandler {
 public:
     explicit APIHandler(Exchange& exchange) : exchange_(exchange) {}

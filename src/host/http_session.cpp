@@ -6,7 +6,6 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
-#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/parse.hpp>
 #include <algorithm>
 #include <chrono>
@@ -189,7 +188,7 @@ void HttpSession::on_body(beast::error_code error) {
     if (request_.method == "POST" && !request_.body.empty()) {
         // Parsed here, beside the network, so the handler thread only does the handler's work.
         boost::system::error_code parse_error;
-        auto parsed = boost::json::parse(request_.body, parse_error, body_storage());
+        auto parsed = boost::json::parse(request_.body, parse_error);
         if (!parse_error) request_.parsed_body = std::move(parsed);
     }
     keep_alive_ = request_.keep_alive;

@@ -33,30 +33,52 @@ void optional_string(json::object& object, std::string_view prefix, std::string_
     }
 }
 
+// A component's fields in the order their failures are reported.
+enum ComponentField { kIdentifier, kName, kCode, kDiskcacheDir, kExecutionStatus,
+                      kDiskcacheStatus, kMetadata, kParents, kFieldCount };
+constexpr std::string_view kComponentFields[kFieldCount] = {
+    "identifier", "name", "code", "diskcache_dir", "execution_status", "diskcache_status",
+    "metadata", "parents"};
+
 void check_component(json::object& component, const std::string& prefix) {
-    require_string(component, prefix, "identifier");
-    require_string(component, prefix, "name");
-    require_string(component, prefix, "code");
-    optional_string(component, prefix, "diskcache_dir");
-    optional_string(component, prefix, "execution_status");
-    optional_string(component, prefix, "diskcache_status");
-    if (auto* metadata = component.if_contains("metadata")) {
-        if (!metadata->is_object()) fail(field_path(prefix, "metadata"), "must be an object");
-    } else {
-        component.emplace("metadata", json::object());
-    }
-    if (auto* parents = component.if_contains("parents")) {
-        if (!parents->is_array()) fail(field_path(prefix, "parents"), "must be an array");
-        std::size_t index = 0;
-        for (auto& parent : parents->get_array()) {
-            const std::string parent_path =
-                field_path(prefix, "parents") + "[" + std::to_string(index++) + "]";
-            if (!parent.is_object()) fail(parent_path, "must be an object");
-            require_string(parent.get_object(), parent_path, "id");
+    // One pass over the keys finds every field; pipelines hold hundreds of components.
+    const json::value* found[kFieldCount] = {};
+    for (const auto& member : component) {
+        for (int field = 0; field < kFieldCount; ++field) {
+            if (member.key() == kComponentFields[field]) {
+                found[field] = &member.value();
+                break;
+            }
         }
-    } else {
-        component.emplace("parents", json::array());
     }
+    const auto name_of = [&](int field) { return field_path(prefix, kComponentFields[field]); };
+    for (int field : {kIdentifier, kName, kCode}) {
+        if (!found[field]) fail(name_of(field), "field required");
+        if (!found[field]->is_string()) fail(name_of(field), "must be a string");
+    }
+    for (int field : {kDiskcacheDir, kExecutionStatus, kDiskcacheStatus}) {
+        if (found[field] && !found[field]->is_string() && !found[field]->is_null()) {
+            fail(name_of(field), "must be a string or null");
+        }
+    }
+    if (found[kMetadata] && !found[kMetadata]->is_object()) fail(name_of(kMetadata), "must be an object");
+    if (found[kParents]) {
+        if (!found[kParents]->is_array()) fail(name_of(kParents), "must be an array");
+        std::size_t index = 0;
+        for (const auto& parent : found[kParents]->get_array()) {
+            const std::string parent_path = name_of(kParents) + "[" + std::to_string(index++) + "]";
+            if (!parent.is_object()) fail(parent_path, "must be an object");
+            const auto* id = parent.get_object().if_contains("id");
+            if (!id) fail(parent_path + ".id", "field required");
+            if (!id->is_string()) fail(parent_path + ".id", "must be a string");
+        }
+    }
+    // Absent optional fields read as their defaults.
+    for (int field : {kDiskcacheDir, kExecutionStatus, kDiskcacheStatus}) {
+        if (!found[field]) component.emplace(kComponentFields[field], nullptr);
+    }
+    if (!found[kMetadata]) component.emplace("metadata", json::object());
+    if (!found[kParents]) component.emplace("parents", json::array());
 }
 
 json::object check_pipeline(json::object pipeline) {

@@ -26,8 +26,10 @@ for target in "${targets[@]}"; do
   findings="$build/findings/$target"
   mkdir -p "$corpus" "$findings"
   echo "== $target: ${seconds}s"
+  dictionary=()
+  [ -f "tests/fuzz/$target.dict" ] && dictionary=(-dict="tests/fuzz/$target.dict")
   # -timeout and -rss_limit_mb turn a hang or a memory blow-up into a finding too.
-  if ! "$build/$target" "$corpus" "tests/fuzz/corpus/$target" \
+  if ! "$build/$target" "$corpus" "tests/fuzz/corpus/$target" "${dictionary[@]}" \
       -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
       -artifact_prefix="$findings/" -print_final_stats=1 2>"$build/$target.log"; then
     failed+=("$target")
