@@ -68,14 +68,15 @@ for rep in $(seq 1 "$REPS"); do
 done
 $PY "$here/summarize_dag.py" "$OUT" | tee "$results/http_summary.md"
 
-# Websocket fan-out: 100 connections of one kernel, 3000 relayed messages of about 200 bytes.
+# Websocket fan-out: 100 connections of one kernel, 3000 relayed messages of about 200 bytes
+# posted over 16 connections, as wrk posts.
 kill $PEER 2>/dev/null
 $PY ws_fanout_server.py 8891 > "$results/ws_server.log" 2>&1 & WS=$!
 trap 'kill $PEER $FLOOR $OURS $WS 2>/dev/null' EXIT
 sleep 1
 for rep in $(seq 1 "$REPS"); do
   echo "tornado: $(timeout 180 $PY ws_fanout_client.py 8891 100 3000 120 | tail -1)"
-  echo "nuvex:   $(timeout 180 "$root/build/bench/bench/ws_fanout_tool" 8890 $TOKEN 100 3000 120)"
+  echo "nuvex:   $(timeout 180 "$root/build/bench/bench/ws_fanout_tool" 8890 $TOKEN 100 3000 120 16)"
 done | tee "$results/ws.txt"
 
 # Memory: idle, then with 1,000 kernels' 200-component pipelines stored.

@@ -1,7 +1,7 @@
 // Websocket fan-out load: opens N websocket connections of one kernel, posts M small messages
 // to the kernel's DAG route and measures how fast the server delivers all N*M of them.
 //
-// usage: ws_fanout_tool PORT TOKEN [CONNECTIONS=100] [MESSAGES=3000] [TIMEOUT_S=120]
+// usage: ws_fanout_tool PORT TOKEN [CONNECTIONS=100] [MESSAGES=3000] [TIMEOUT_S=120] [POSTERS=4]
 // prints one JSON line: deliveries, seconds, deliveries_per_s, posts_per_s.
 
 #include <boost/asio/connect.hpp>
@@ -83,28 +83,38 @@ int main(int argc, char** argv) {
     // About 200 bytes once relayed.
     const std::string body = R"({"procedure": "bench", "status": "ok", "msg": ")" +
                              std::string(130, 'x') + R"(", "successful": null})";
-    net::io_context post_io;
-    beast::tcp_stream poster(post_io);
-    poster.connect(tcp::resolver(post_io).resolve("127.0.0.1", port));
-    http::request<http::string_body> request(http::verb::post,
-                                             "/nuvex-link/kernels/" + kernel, 11);
-    request.set(http::field::host, "127.0.0.1");
-    request.set(http::field::authorization, "token " + token);
-    request.set(http::field::content_type, "application/json");
-    request.body() = body;
-    request.prepare_payload();
-
+    // Several posting connections keep the server busy; the messages' order does not matter.
+    const int posters_count = argc > 6 ? std::stoi(argv[6]) : 4;
     const auto start = Clock::now();
-    beast::flat_buffer buffer;
-    for (long i = 0; i < messages; ++i) {
-        http::write(poster, request);
-        http::response<http::string_body> response;
-        http::read(poster, buffer, response);
-        if (response.result_int() != 200) {
-            std::cerr << "POST answered " << response.result_int() << ": " << response.body() << "\n";
-            return 1;
-        }
+    std::atomic<bool> failed{false};
+    std::vector<std::thread> posters;
+    for (int p = 0; p < posters_count; ++p) {
+        posters.emplace_back([&, p] {
+            net::io_context post_io;
+            beast::tcp_stream poster(post_io);
+            poster.connect(tcp::resolver(post_io).resolve("127.0.0.1", port));
+            http::request<http::string_body> request(http::verb::post,
+                                                     "/nuvex-link/kernels/" + kernel, 11);
+            request.set(http::field::host, "127.0.0.1");
+            request.set(http::field::authorization, "token " + token);
+            request.set(http::field::content_type, "application/json");
+            request.body() = body;
+            request.prepare_payload();
+            beast::flat_buffer buffer;
+            for (long i = p; i < messages; i += posters_count) {
+                http::write(poster, request);
+                http::response<http::string_body> response;
+                http::read(poster, buffer, response);
+                if (response.result_int() != 200) {
+                    std::cerr << "POST answered " << response.result_int() << "\n";
+                    failed = true;
+                    return;
+                }
+            }
+        });
     }
+    for (auto& poster : posters) poster.join();
+    if (failed) return 1;
     const auto posted = Clock::now();
     const auto deadline = start + std::chrono::seconds(timeout_s);
     while (finished_readers.load() < connections && Clock::now() < deadline) {
