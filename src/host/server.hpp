@@ -20,7 +20,8 @@ struct ServerOptions {
     std::string jupyter_token;
     std::filesystem::path runtime_dir;  // empty: jupyter_runtime_dir()
     bool write_runtime_file = true;
-    int io_threads = 1;
+    // Network threads; request bodies are parsed there, beside the handler thread.
+    int io_threads = 2;
 };
 
 class Server {
