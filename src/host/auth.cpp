@@ -7,11 +7,12 @@ namespace host {
 namespace {
 
 bool equal_in_constant_time(std::string_view given, std::string_view token) {
+    if (token.empty()) return false;
     unsigned char difference = given.size() == token.size() ? 0 : 1;
     for (std::size_t i = 0; i < given.size(); ++i) {
-        difference |= static_cast<unsigned char>(given[i] ^ token[i % (token.empty() ? 1 : token.size())]);
+        difference |= static_cast<unsigned char>(given[i] ^ token[i % token.size()]);
     }
-    return difference == 0 && !token.empty();
+    return difference == 0;
 }
 
 std::string_view scheme_value(std::string_view header) {

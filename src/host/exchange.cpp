@@ -32,6 +32,11 @@ const std::string* Exchange::find_header(std::string_view name) const {
 }
 
 void Exchange::set_header(std::string_view name, std::string_view value) {
+    // A line break would let a value write headers or a body of its own.
+    if (name.find_first_of("\r\n:") != std::string_view::npos ||
+        value.find_first_of("\r\n") != std::string_view::npos) {
+        throw std::invalid_argument("Invalid header " + std::string(name));
+    }
     for (auto& [key, current] : headers_) {
         if (same_name(key, name)) {
             current = value;
