@@ -66,10 +66,7 @@ void Server::start() {
     if (error) throw std::runtime_error("Invalid --ip '" + s.options.ip + "'");
     s.listener = std::make_shared<Listener>(s.io, net::ip::tcp::endpoint(address, s.options.port),
                                             s.context);
-    s.listener->run();
-    for (int i = 0; i < std::max(1, s.options.io_threads); ++i) {
-        s.threads.emplace_back([&io = s.io] { io.run(); });
-    }
+    // The runtime file names the port, and is there before the first request is taken.
     if (s.options.write_runtime_file) {
         const std::string base = s.context.base_path + "/";
         s.runtime_file.emplace(
@@ -86,6 +83,10 @@ void Server::start() {
                 {"token", s.context.token},
                 {"url", "http://" + s.options.ip + ":" + std::to_string(port()) + base},
                 {"version", server_version()}});
+    }
+    s.listener->run();
+    for (int i = 0; i < std::max(1, s.options.io_threads); ++i) {
+        s.threads.emplace_back([&io = s.io] { io.run(); });
     }
 }
 
