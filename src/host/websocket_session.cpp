@@ -65,13 +65,21 @@ void WebSocketSession::run(const http::request<http::string_body>& upgrade,
                     "\r\nConnection: close\r\n\r\n" + body;
     }
     in_ = std::move(leftover);
+    // The connection joins the registry before its client can see the handshake answer, so a
+    // message pushed right after the client connected reaches it; it waits in the queue until
+    // the answer is written.
+    if (valid) ChannelRegistry::instance().add(shared_from_this());
+    writing_ = true;
     net::async_write(stream_, net::buffer(*response),
                      [self = shared_from_this(), response, valid](beast::error_code error,
                                                                   std::size_t) {
+                         self->writing_ = false;
                          if (error || !valid) return self->shut();
-                         ChannelRegistry::instance().add(self);
                          if (!self->take_frames()) return self->shut();
                          self->read_next();
+                         if (!self->writing_ && (!self->queue_.empty() || !self->control_.empty())) {
+                             self->write_next();
+                         }
                      });
 }
 

@@ -14,7 +14,7 @@
 
 namespace test_support {
 
-struct ComponentSpec {
+struct ComponentShape {
     std::string identifier;
     std::optional<std::string> diskcache_dir;
     std::optional<std::string> execution_status = "successful";
@@ -26,24 +26,24 @@ inline boost::json::value optional_text(const std::optional<std::string>& text) 
     return text ? boost::json::value(*text) : boost::json::value(nullptr);
 }
 
-inline boost::json::object make_component(const ComponentSpec& spec) {
+inline boost::json::object make_component(const ComponentShape& shape) {
     boost::json::array parents;
-    for (const auto& id : spec.parents) parents.push_back(boost::json::object{{"id", id}});
-    return {{"identifier", spec.identifier},
-            {"name", "cell " + spec.identifier},
-            {"code", "x = '" + spec.identifier + "'\n"},
-            {"diskcache_dir", optional_text(spec.diskcache_dir)},
-            {"execution_status", optional_text(spec.execution_status)},
-            {"diskcache_status", optional_text(spec.diskcache_status)},
-            {"metadata", boost::json::object{{"tags", boost::json::array{"t-" + spec.identifier}}}},
+    for (const auto& id : shape.parents) parents.push_back(boost::json::object{{"id", id}});
+    return {{"identifier", shape.identifier},
+            {"name", "cell " + shape.identifier},
+            {"code", "x = '" + shape.identifier + "'\n"},
+            {"diskcache_dir", optional_text(shape.diskcache_dir)},
+            {"execution_status", optional_text(shape.execution_status)},
+            {"diskcache_status", optional_text(shape.diskcache_status)},
+            {"metadata", boost::json::object{{"tags", boost::json::array{"t-" + shape.identifier}}}},
             {"parents", std::move(parents)},
             {"captured", boost::json::object{{"rows", 3}}}};
 }
 
-inline boost::json::object make_pipeline(const std::vector<ComponentSpec>& components,
+inline boost::json::object make_pipeline(const std::vector<ComponentShape>& components,
                                          const std::optional<std::string>& diskcache_dir) {
     boost::json::array list;
-    for (const auto& spec : components) list.push_back(make_component(spec));
+    for (const auto& shape : components) list.push_back(make_component(shape));
     return {{"identifier", "ignored"},
             {"name", "pipeline"},
             {"diskcache_dir", optional_text(diskcache_dir)},
