@@ -14,6 +14,7 @@
 
 #include "host/api_handler.hpp"
 #include "host/http_status.hpp"
+#include "nuvex_link/server/misc/rsync_itemized.hpp"
 
 namespace nuvex_link::server::handlers {
 
@@ -45,12 +46,7 @@ class RsyncResults {
 
 // A changed entry: its path as rsync prints it (directories end in "/") and its status,
 // one of "added", "deleted" or "edited".
-struct FileChange {
-    std::string path;
-    std::string_view status;
-
-    bool operator==(const FileChange&) const = default;
-};
+using misc::FileChange;
 
 class DataSetDiffBaseHandler : public host::APIHandler {
   public:

@@ -11,6 +11,7 @@
 #include "host/api_handler.hpp"
 #include "host/http_status.hpp"
 #include "nuvex_link_core/models.hpp"
+#include "nuvex_link/server/misc/download_name.hpp"
 
 namespace nuvex_link::server::handlers::cache {
 
@@ -50,12 +51,7 @@ private:
 // component order; a later duplicate identifier replaces the record in its place.
 boost::json::object cached_pipeline_records(const nuvex_link_core::NuvexLinkPipelineModel& dag);
 
-// The notebook's file name without its folders and extension ("work/My Notebook.ipynb" gives
-// "My Notebook"); a leading dot does not start an extension.
-std::string notebook_stem(std::string_view ipynb_name);
-
-// The Content-Disposition value of a download: the name's UTF-8 bytes percent-encoded, with
-// letters, digits, "_.-~/" kept.
-std::string attachment_disposition(std::string_view artifact_name);
+using misc::attachment_disposition;
+using misc::notebook_stem;
 
 }  // namespace nuvex_link::server::handlers::cache
