@@ -8,6 +8,7 @@
 
 #include "app/command_line.hpp"
 #include "host/log.hpp"
+#include "nuvex_link/server/misc/child_process.hpp"
 
 int main(int argc, char** argv) {
     const app::CommandLine command_line = app::parse_command_line(argc, argv);
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
         int signal_number = 0;
         sigwait(&stop_signals, &signal_number);
         host::server_log().info("Stopping on signal " + std::to_string(signal_number));
+        nuvex_link::server::misc::terminate_running_processes();
         server.stop();
     } catch (const std::exception& error) {
         std::cerr << "nuvex-link-server: " << error.what() << "\n";

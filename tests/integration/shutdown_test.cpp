@@ -1,5 +1,6 @@
 // SIGTERM stops the real server program cleanly: it exits with 0, removes its runtime file,
-// and a cache export that was under way leaves no temporary folder behind.
+// a cache export that was under way leaves no temporary folder behind, and a dataset diff
+// under way has its rsync ended.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,6 +10,7 @@
 
 #include <boost/json/parse.hpp>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -189,6 +191,29 @@ TEST(Shutdown, SigtermDuringACacheExportRemovesItsTemporaryFolder) {
     EXPECT_EQ(server.terminate(), 0);
     EXPECT_TRUE(entries_starting_with(server.tmp(), "nuvexlink-cache-").empty());
     EXPECT_TRUE(entries_starting_with(server.runtime_dir(), "jpserver-").empty());
+}
+
+TEST(Shutdown, SigtermDuringADatasetDiffEndsItsRsync) {
+    // An rsync that would run for minutes, and that tells its pid.
+    TempDir stubs("nuvex-rsync-stub");
+    test_support::write_file(stubs.path() / "rsync",
+                             "#!/bin/sh\necho $$ >> \"$(dirname \"$0\")/pids\"\nexec sleep 300\n");
+    fs::permissions(stubs.path() / "rsync", fs::perms::owner_all);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+    ::setenv("PATH", (stubs.path().string() + ":" + path).c_str(), 1);
+    ServerProcess server;
+    ::setenv("PATH", path.c_str(), 1);
+    test_support::write_file(server.root() / "dataset" / "d1" / "latest" / "a.csv", "a");
+    test_support::write_file(server.root() / "dataset-staged" / "d1" / "a.csv", "b");
+
+    test_support::RawConnection client(server.port(), 4096);
+    client.send(server.request("GET", "/nuvex-link/veyra/dataset/diff", ""));
+    const fs::path pids = stubs.path() / "pids";
+    ASSERT_TRUE(eventually([&] { return fs::exists(pids) && fs::file_size(pids) > 0; }));
+    const pid_t rsync = std::stoi(read_file(pids));
+
+    EXPECT_EQ(server.terminate(), 0);
+    EXPECT_TRUE(eventually([&] { return ::kill(rsync, 0) != 0; }, std::chrono::seconds(10)));
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <utility>
 
 extern char** environ;
@@ -94,6 +96,12 @@ class SpawnSetup {
     posix_spawnattr_t attributes_;
 };
 
+// The children still running, so that a stopping server can end them; a pid leaves the set
+// before it is reaped, so it is never reused while listed.
+std::mutex running_mutex;
+std::set<pid_t> running_children;
+bool stopping = false;
+
 // Reaps the child; if we leave early (an allocation failed while reading), it is killed first
 // so that no process outlives the call.
 class Child {
@@ -122,6 +130,14 @@ class Child {
 
   private:
     bool reap(int& status) noexcept {
+        siginfo_t ended{};
+        while (::waitid(P_PID, static_cast<id_t>(pid_), &ended, WEXITED | WNOWAIT) < 0 &&
+               errno == EINTR) {
+        }
+        {
+            const std::lock_guard lock(running_mutex);
+            running_children.erase(pid_);
+        }
         pid_t reaped;
         do {
             reaped = ::waitpid(pid_, &status, 0);
@@ -174,9 +190,14 @@ ProcessOutput run_process(const std::vector<std::string>& argv) {
     pid_t pid = -1;
     {
         SpawnSetup setup(output.write_end.get(), error.write_end.get());
+        const std::lock_guard lock(running_mutex);
+        if (stopping) {
+            throw ProcessStartError("Could not start " + argv.front() + ": the server is stopping");
+        }
         const int spawn_error = ::posix_spawnp(&pid, arguments.front(), setup.actions(),
                                                setup.attributes(), arguments.data(), environ);
         if (spawn_error != 0) throw ProcessStartError(start_failure(argv, spawn_error));
+        running_children.insert(pid);
     }
     Child child(pid);
     // Only the child may hold the write ends now, so end of file means it closed them.
@@ -187,6 +208,12 @@ ProcessOutput run_process(const std::vector<std::string>& argv) {
     drain(output.read_end, error.read_end, result);
     result.exit_status = child.wait();
     return result;
+}
+
+void terminate_running_processes() {
+    const std::lock_guard lock(running_mutex);
+    stopping = true;
+    for (const pid_t pid : running_children) ::kill(pid, SIGTERM);
 }
 
 }  // namespace nuvex_link::server::misc

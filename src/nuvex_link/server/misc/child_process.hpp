@@ -26,4 +26,8 @@ class ProcessStartError : public std::runtime_error {
 // blocks. Safe to call from several threads at once.
 ProcessOutput run_process(const std::vector<std::string>& argv);
 
+// Ends the running children with SIGTERM and refuses new ones: a stopping server does not
+// wait for a long diff to finish on its own.
+void terminate_running_processes();
+
 }  // namespace nuvex_link::server::misc
