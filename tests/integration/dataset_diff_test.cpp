@@ -18,6 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace json = boost::json;
+using test_support::expect_json_answer;
 using test_support::HttpResponse;
 using test_support::TestServer;
 
@@ -54,13 +55,6 @@ std::string entry_text(std::string_view name, int version) {
 
 std::string message_text(const std::string& message) {
     return R"({"message": )" + host::to_json_text(json::string(message)) + "}";
-}
-
-void expect_json_answer(const HttpResponse& answer, int status, const std::string& body) {
-    EXPECT_EQ(answer.status, status);
-    EXPECT_EQ(answer.header("Content-Type"), "application/json");
-    EXPECT_EQ(answer.header("Content-Length"), std::to_string(answer.body.size()));
-    EXPECT_EQ(answer.body, body);
 }
 
 // Puts a stand-in "rsync" first on the PATH that runs the real one after a delay chosen by the

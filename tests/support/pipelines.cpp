@@ -3,12 +3,17 @@
 #include <boost/json/value.hpp>
 
 #include "host/json_text.hpp"
+#include "support/test_server.hpp"
 
 namespace test_support {
 namespace {
 
 boost::json::value text_or_null(std::string_view text) {
     return text.empty() ? boost::json::value(nullptr) : boost::json::value(text);
+}
+
+boost::json::value optional_text(const std::optional<std::string>& text) {
+    return text ? boost::json::value(*text) : boost::json::value(nullptr);
 }
 
 }  // namespace
@@ -43,6 +48,37 @@ std::string pipeline_updated(const boost::json::object& pipeline) {
                                                   {"status", "successful"},
                                                   {"msg", ""},
                                                   {"successful", pipeline}});
+}
+
+boost::json::object component_of_shape(const ComponentShape& shape) {
+    boost::json::array parents;
+    for (const auto& id : shape.parents) parents.push_back(boost::json::object{{"id", id}});
+    return {
+        {"identifier", shape.identifier},
+        {"name", "cell " + shape.identifier},
+        {"code", "x = '" + shape.identifier + "'\n"},
+        {"diskcache_dir", optional_text(shape.diskcache_dir)},
+        {"execution_status", optional_text(shape.execution_status)},
+        {"diskcache_status", optional_text(shape.diskcache_status)},
+        {"metadata", boost::json::object{{"tags", boost::json::array{"t-" + shape.identifier}}}},
+        {"parents", std::move(parents)},
+        {"captured", boost::json::object{{"rows", 3}}}};
+}
+
+boost::json::object pipeline_of_shapes(const std::vector<ComponentShape>& components,
+                                       const std::optional<std::string>& diskcache_dir) {
+    boost::json::array list;
+    for (const auto& shape : components) list.push_back(component_of_shape(shape));
+    return {{"identifier", "ignored"},
+            {"name", "pipeline"},
+            {"diskcache_dir", optional_text(diskcache_dir)},
+            {"graph", boost::json::object{{"components", std::move(list)}}}};
+}
+
+void store_pipeline(TestServer& server, std::string_view kernel_id,
+                    const boost::json::object& pipeline) {
+    server.start_kernel(kernel_id);
+    server.post("/nuvex-link/kernels/" + std::string(kernel_id), pipeline_updated(pipeline));
 }
 
 }  // namespace test_support

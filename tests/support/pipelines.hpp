@@ -2,6 +2,7 @@
 // Pipelines as the front end posts them.
 
 #include <boost/json/object.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,5 +21,24 @@ boost::json::object make_pipeline(std::string_view identifier,
 
 // The DAG POST body that announces a new pipeline.
 std::string pipeline_updated(const boost::json::object& pipeline);
+
+// A component described by what the cache handlers look at; the rest is filled in (parents,
+// metadata and a "captured" value included).
+struct ComponentShape {
+    std::string identifier;
+    std::optional<std::string> diskcache_dir;
+    std::optional<std::string> execution_status = "successful";
+    std::optional<std::string> diskcache_status = "cached";
+    std::vector<std::string> parents = {};
+};
+
+boost::json::object component_of_shape(const ComponentShape& shape);
+boost::json::object pipeline_of_shapes(const std::vector<ComponentShape>& components,
+                                       const std::optional<std::string>& diskcache_dir);
+
+class TestServer;
+// Marks the kernel as running and stores the pipeline for it through the DAG route.
+void store_pipeline(TestServer& server, std::string_view kernel_id,
+                    const boost::json::object& pipeline);
 
 }  // namespace test_support

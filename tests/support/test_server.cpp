@@ -1,5 +1,7 @@
 #include "support/test_server.hpp"
 
+#include <gtest/gtest.h>
+
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
@@ -42,6 +44,13 @@ bool HttpResponse::has_header(std::string_view name) const {
 }
 
 boost::json::value HttpResponse::json() const { return boost::json::parse(body); }
+
+void expect_json_answer(const HttpResponse& response, int status, std::string_view body) {
+    EXPECT_EQ(response.status, status) << response.body;
+    EXPECT_EQ(response.body, body);
+    EXPECT_EQ(response.header("Content-Type"), "application/json");
+    EXPECT_EQ(response.header("Content-Length"), std::to_string(response.body.size()));
+}
 
 struct TestServer::Running {
     Running(host::ServerOptions options) : server(std::move(options), app::make_routes()) {}

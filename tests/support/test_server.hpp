@@ -28,6 +28,10 @@ struct HttpResponse {
     boost::json::value json() const;
 };
 
+// The standard JSON answer: status, exact body, "Content-Type" application/json and a
+// "Content-Length" equal to the body's bytes.
+void expect_json_answer(const HttpResponse& response, int status, std::string_view body);
+
 class TestServer {
 public:
     // Starts the server; `adjust` may change the command line before it is applied

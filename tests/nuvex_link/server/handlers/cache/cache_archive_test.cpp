@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "nuvex_link/server/handlers/pipeline_builder.hpp"
+#include "support/pipelines.hpp"
 #include "nuvex_link/server/misc/read_archive.hpp"
 #include "support/test_server.hpp"
 
@@ -64,10 +64,10 @@ TEST(CacheExportNames, StemAndDisposition) {
 
 TEST(CacheExport, RefusalsSendNoProgress) {
     TestServer server;
-    store_pipeline(server, "empty", make_pipeline({}, {}));
+    store_pipeline(server, "empty", pipeline_of_shapes({}, {}));
     store_pipeline(
         server, "uncached",
-        make_pipeline({{"a", "/x", "successful", "not_cached"}, {"b", "/x", "failed", "cached"}},
+        pipeline_of_shapes({{"a", "/x", "successful", "not_cached"}, {"b", "/x", "failed", "cached"}},
                       {}));
     WebSocketClient empty_client(server, "empty");
     WebSocketClient uncached_client(server, "uncached");
@@ -114,7 +114,7 @@ TEST(CacheExport, DownloadsTheCachedComponentsWithProgress) {
     write_file(caches / "skipped" / "s.bin", "no");
 
     store_pipeline(server, "k",
-                   make_pipeline({{"a", (caches / "first-a").string()},
+                   pipeline_of_shapes({{"a", (caches / "first-a").string()},
                                   {"b", (caches / "b").string(), "successful", "cached", {"a"}},
                                   {"n", (caches / "skipped").string(), "failed", "cached"},
                                   {"c", std::nullopt, "successful", "cached", {"a", "b"}},
@@ -178,9 +178,9 @@ TEST(CacheExport, FailuresAfterTheFirstPushAnswer500AndLeaveNothing) {
     const std::string vanished = (server.scratch() / "vanished").string();
     write_file(server.scratch() / "good" / "g.bin", "g");
     const std::string good = (server.scratch() / "good").string();
-    store_pipeline(server, "unreadable", make_pipeline({{"a", good}, {"b", unreadable}}, {}));
+    store_pipeline(server, "unreadable", pipeline_of_shapes({{"a", good}, {"b", unreadable}}, {}));
     // A folder missing when the archive is written measures 0 but cannot be archived.
-    store_pipeline(server, "vanished", make_pipeline({{"a", good}, {"b", vanished}}, {}));
+    store_pipeline(server, "vanished", pipeline_of_shapes({{"a", good}, {"b", vanished}}, {}));
 
     for (const auto& [kernel_id, path] :
          {std::pair{"unreadable", unreadable}, std::pair{"vanished", vanished}}) {
@@ -216,7 +216,7 @@ TEST(CacheExport, FiftyMegabyteCacheArrivesIntact) {
     const fs::path cache = server.scratch() / "big";
     write_file(cache / "noise.bin", noise);
     write_file(cache / "table.csv", text);
-    store_pipeline(server, "big", make_pipeline({{"a", cache.string()}}, {}));
+    store_pipeline(server, "big", pipeline_of_shapes({{"a", cache.string()}}, {}));
 
     auto response = server.get(export_target("big"));
     ASSERT_EQ(response.status, 200);

@@ -3,7 +3,7 @@
 #include <boost/json/serialize.hpp>
 #include <string>
 
-#include "nuvex_link/server/handlers/pipeline_builder.hpp"
+#include "support/pipelines.hpp"
 #include "support/test_server.hpp"
 
 namespace fs = std::filesystem;
@@ -43,7 +43,7 @@ TEST(CacheInfo, OneKernelCountsOnlySuccessfulCachedComponents) {
     const std::string other = (caches / "other").string();
 
     store_pipeline(server, "k-1",
-                   make_pipeline({{"a", ok},
+                   pipeline_of_shapes({{"a", ok},
                                   {"no-dir", std::nullopt},
                                   {"failed", other, "failed", "cached"},
                                   {"not-cached", other, "successful", "not_cached"},
@@ -55,7 +55,7 @@ TEST(CacheInfo, OneKernelCountsOnlySuccessfulCachedComponents) {
     // The same folder listed twice counts twice.
     EXPECT_EQ(response.body, "{\"cache_dir\": \"/tmp/pipelines/k-1\", \"cache_size\": \"2048B\"}");
 
-    store_pipeline(server, "k-empty", make_pipeline({{"x", other, "running", "cached"}}, {}));
+    store_pipeline(server, "k-empty", pipeline_of_shapes({{"x", other, "running", "cached"}}, {}));
     response = server.get("/nuvex-link/cache/info?kernel_id=k-empty");
     EXPECT_EQ(response.status, 200);
     EXPECT_EQ(response.body, "{\"cache_dir\": null, \"cache_size\": \"0B\"}");
@@ -69,7 +69,7 @@ TEST(CacheInfo, UnknownKernelAndUnreadableComponent) {
 
     write_file(server.scratch() / "file", "x");
     const std::string through_file = (server.scratch() / "file" / "cache").string();
-    store_pipeline(server, "k-bad", make_pipeline({{"a", through_file}}, {}));
+    store_pipeline(server, "k-bad", pipeline_of_shapes({{"a", through_file}}, {}));
     response = server.get("/nuvex-link/cache/info?kernel_id=k-bad");
     EXPECT_EQ(response.status, 500);
     auto message = std::string(response.json().at("message").as_string());

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "host/json_text.hpp"
-#include "nuvex_link/server/handlers/pipeline_builder.hpp"
+#include "support/pipelines.hpp"
 #include "support/test_server.hpp"
 
 using namespace test_support;
@@ -22,7 +22,7 @@ std::string body_for(std::string_view kernel_id, std::string_view cell_ids) {
 
 TEST(PipelineExport, AnswersThePipelineWithoutCapturedValues) {
     TestServer server;
-    auto pipeline = make_pipeline({{"a", "/c/a"}, {"b", std::nullopt, "failed", {}, {"a"}}}, "/c");
+    auto pipeline = pipeline_of_shapes({{"a", "/c/a"}, {"b", std::nullopt, "failed", {}, {"a"}}}, "/c");
     store_pipeline(server, "k", pipeline);
 
     auto all = server.post(kRoute, body_for("k", "[]"));
@@ -45,7 +45,7 @@ TEST(PipelineExport, AnswersThePipelineWithoutCapturedValues) {
 
 TEST(PipelineExport, ErrorPairAndUnknownKernel) {
     TestServer server;
-    store_pipeline(server, "empty", make_pipeline({}, {}));
+    store_pipeline(server, "empty", pipeline_of_shapes({}, {}));
 
     auto response = server.post(kRoute, body_for("empty", "[\"x\"]"));
     EXPECT_EQ(response.status, 400);
@@ -58,7 +58,7 @@ TEST(PipelineExport, ErrorPairAndUnknownKernel) {
 
 TEST(PipelineExport, WrongArgumentKindsNameTheKey) {
     TestServer server;
-    store_pipeline(server, "k", make_pipeline({{"a", "/c/a"}}, {}));
+    store_pipeline(server, "k", pipeline_of_shapes({{"a", "/c/a"}}, {}));
     const std::pair<std::string, std::string> cases[] = {
         {"{\"cell_ids\": [], \"ipynb_name\": \"n\"}", "kernel_id"},
         {"{\"kernel_id\": 5, \"cell_ids\": [], \"ipynb_name\": \"n\"}", "kernel_id"},

@@ -14,6 +14,7 @@ namespace {
 using namespace std::chrono_literals;
 using nuvex_link::veyra::veyra_settings;
 using test_support::FakePlatform;
+using test_support::expect_json_answer;
 using test_support::HttpResponse;
 using test_support::TestServer;
 
@@ -26,13 +27,6 @@ constexpr const char* kNotAuthorized =
 std::string login_body(std::string_view veyra_url) {
     return R"({"veyra_url": ")" + std::string(veyra_url) +
            R"(", "email": "ada@example.com", "password": "secret"})";
-}
-
-void expect_json_answer(const HttpResponse& response, int status, std::string_view body) {
-    EXPECT_EQ(response.status, status) << response.body;
-    EXPECT_EQ(response.body, body);
-    EXPECT_EQ(response.header("Content-Type"), "application/json");
-    EXPECT_EQ(response.header("Content-Length"), std::to_string(response.body.size()));
 }
 
 class AccountGate : public testing::Test {

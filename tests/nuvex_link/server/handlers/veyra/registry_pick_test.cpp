@@ -11,16 +11,11 @@ namespace {
 
 using nuvex_link::veyra::veyra_settings;
 using test_support::FakePlatform;
+using test_support::expect_json_answer;
 using test_support::HttpResponse;
 using test_support::TestServer;
 
 constexpr const char* kRegistries = "/nuvex-link/veyra/model-registries";
-
-void expect_json_answer(const HttpResponse& response, int status, std::string_view body) {
-    EXPECT_EQ(response.status, status) << response.body;
-    EXPECT_EQ(response.body, body);
-    EXPECT_EQ(response.header("Content-Length"), std::to_string(response.body.size()));
-}
 
 class RegistryPick : public testing::Test {
   protected:
