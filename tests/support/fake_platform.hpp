@@ -5,7 +5,8 @@
 // Out of the box: login gives the tokens "veyra-token" and "veyra-sdk-token"; the user has
 // workspace 5 with the role "admin", projects 5 and 7 and model registry 3; every other route
 // answers 200 {}. Every route but the login needs "Authorization: Bearer <one of the tokens>"
-// (else 401 with code "AuthenticationError.INVALID_TOKEN").
+// (else 401 with code "AuthenticationError.INVALID_TOKEN"). Routes outside /v1/ need no token,
+// so the same server can stand in for a notebook server's /api/kernels.
 
 #include <chrono>
 #include <memory>
