@@ -19,7 +19,8 @@ host::RouteTable make_routes() {
     using host::make_handler;
 
     host::RouteTable routes;
-    routes.add("/nuvex-link/kernels/{kernel_id}", {"GET", "POST"}, make_handler<DAGHandler>());
+    routes.add("/nuvex-link/kernels/{kernel_id}", {"GET", "POST"}, make_handler<DAGHandler>(),
+               DAGHandler::prepare_body);
     routes.add_websocket("/nuvex-link/kernels/{kernel_id}/channels");
     routes.add("/nuvex-link/cache/info", {"GET"}, make_handler<info::CacheInfoHandler>());
     routes.add("/nuvex-link/cache/export", {"GET"}, make_handler<cache::CacheExportHandler>());

@@ -1,10 +1,10 @@
 #include "host/api_handler.hpp"
 
-#include <boost/json/parse.hpp>
 #include <strings.h>
 
 #include "host/exchange.hpp"
 #include "host/http_error.hpp"
+#include "host/json_body.hpp"
 #include "host/json_text.hpp"
 #include "host/log.hpp"
 
@@ -36,6 +36,9 @@ void APIHandler::finish(const boost::json::value& object) {
     exchange_.finish(to_json_text(object));
 }
 bool APIHandler::finished() const { return exchange_.finished(); }
+void APIHandler::dispose_after_answer(std::shared_ptr<const void> leftover) {
+    exchange_.dispose_after_answer(std::move(leftover));
+}
 
 boost::json::value APIHandler::get_json_body() {
     auto& request = exchange_.request();
@@ -47,12 +50,14 @@ boost::json::value APIHandler::get_json_body() {
         return body;
     }
     boost::system::error_code error;
-    boost::json::value body = boost::json::parse(request.body, error);
+    boost::json::value body = parse_json_body(request.body, error);
     if (error) throw HTTPError(400, "Invalid JSON in body of request");
     return body;
 }
 
 const std::string& APIHandler::request_body() const { return exchange_.request().body; }
+
+PreparedBody* APIHandler::prepared_body() { return exchange_.request().prepared.get(); }
 
 std::optional<std::string> APIHandler::get_query_argument(std::string_view name, std::nullopt_t) {
     const Fields& query = exchange_.request().query;

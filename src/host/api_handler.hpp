@@ -4,6 +4,8 @@
 // (get or post) from start to answer, and is dropped after it.
 
 #include <boost/json/value.hpp>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +21,18 @@ class Log;
 // The path's placeholders ({kernel_id}), percent-decoded, in pattern order.
 using PathArgs = std::vector<std::string>;
 using Cookies = std::vector<std::pair<std::string, std::string>>;
+
+// What a route works out from its request's JSON body on the network thread, before the
+// handler thread takes the request: slow, self-contained work on large bodies (checking a
+// pipeline, say) then runs beside the network instead of holding back every other handler.
+class PreparedBody {
+public:
+    virtual ~PreparedBody() = default;
+};
+
+// Called with the parsed body (it may take parts of it); returns null when it has nothing to
+// prepare. It must depend on the body alone and never throw.
+using BodyPreparer = std::function<std::unique_ptr<PreparedBody>(boost::json::value& body)>;
 
 class APIHandler {
 public:
@@ -45,11 +59,16 @@ public:
     // Serialised with the server's JSON text writer.
     void finish(const boost::json::value& object);
     bool finished() const;
+    // Hands an object over to be destroyed on the network thread once the answer is complete:
+    // tearing down a large structure then holds back no other handler.
+    void dispose_after_answer(std::shared_ptr<const void> leftover);
 
     // The request.
     // The body parsed as JSON, null when it is empty; HTTPError 400 when it is not JSON.
     boost::json::value get_json_body();
     const std::string& request_body() const;
+    // What the route's BodyPreparer made of the body, if anything.
+    PreparedBody* prepared_body();
     // The last value of the query argument; HTTPError 400 "Missing argument NAME" without it.
     std::string get_query_argument(std::string_view name);
     // The same with a default (null): a missing argument gives nullopt.

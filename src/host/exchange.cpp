@@ -99,20 +99,26 @@ void Exchange::flush() {
 
 void Exchange::finish(std::string_view text) {
     if (finished_) throw std::logic_error("finish() called twice");
-    pending_.append(text);
     std::string bytes;
     if (!headers_sent_) {
-        bytes = head(pending_.size());
-        bytes += pending_;
+        // Large answers are copied once, straight behind the head.
+        bytes = head(pending_.size() + text.size());
+        bytes.reserve(bytes.size() + pending_.size() + text.size());
+        bytes.append(pending_).append(text);
     } else if (chunked_) {
+        pending_.append(text);
         if (!pending_.empty()) bytes += chunk_of(pending_);
         bytes += "0\r\n\r\n";
     } else {
-        bytes += pending_;
+        bytes.append(pending_).append(text);
     }
     pending_.clear();
     finished_ = true;
-    sink_->send(std::move(bytes), true, false);
+    sink_->send(std::move(bytes), true, false, std::move(leftovers_));
+}
+
+void Exchange::dispose_after_answer(std::shared_ptr<const void> leftover) {
+    leftovers_.push_back(std::move(leftover));
 }
 
 void Exchange::fail(int status, const boost::json::value& body) {

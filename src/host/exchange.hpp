@@ -24,8 +24,12 @@ struct Request {
     std::string body;
     // The body parsed on the network thread (null when empty); nullopt when it is not JSON.
     std::optional<boost::json::value> parsed_body;
+    std::unique_ptr<PreparedBody> prepared;
     bool keep_alive = true;
 };
+
+// Objects that travel with an answer's last bytes and are destroyed on the network thread.
+using Leftovers = std::vector<std::shared_ptr<const void>>;
 
 // Where the answer's bytes go. Called on the handler thread.
 class AnswerSink {
@@ -33,7 +37,7 @@ public:
     virtual ~AnswerSink() = default;
     // Queues bytes for the client. With wait, blocks until the socket took them and returns
     // false when the client is gone. last ends the answer.
-    virtual bool send(std::string bytes, bool last, bool wait) = 0;
+    virtual bool send(std::string bytes, bool last, bool wait, Leftovers leftovers = {}) = 0;
     // Drops the connection (an answer that cannot be completed).
     virtual void abort() = 0;
 };
@@ -57,6 +61,8 @@ public:
     void finish(std::string_view text);
     bool finished() const { return finished_; }
     bool headers_sent() const { return headers_sent_; }
+    // Keeps an object until the answer is complete, then lets the network thread destroy it.
+    void dispose_after_answer(std::shared_ptr<const void> leftover);
 
     // Answers a failure that left the handler: the host's JSON error when nothing was sent
     // yet, otherwise the connection is dropped.
@@ -75,6 +81,7 @@ private:
     bool headers_sent_ = false;
     bool chunked_ = false;
     bool finished_ = false;
+    Leftovers leftovers_;
 };
 
 }  // namespace host

@@ -6,13 +6,13 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
-#include <boost/json/parse.hpp>
 #include <algorithm>
 #include <chrono>
 
 #include "host/auth.hpp"
 #include "host/exchange.hpp"
 #include "host/http_error.hpp"
+#include "host/json_body.hpp"
 #include "host/log.hpp"
 #include "host/query_string.hpp"
 #include "host/websocket_session.hpp"
@@ -36,10 +36,10 @@ public:
     SessionSink(std::shared_ptr<HttpSession> session, ServerContext& context)
         : session_(std::move(session)), context_(context) {}
 
-    bool send(std::string bytes, bool last, bool wait) override {
+    bool send(std::string bytes, bool last, bool wait, Leftovers leftovers) override {
         auto done = wait ? std::make_shared<std::promise<bool>>() : nullptr;
         auto written = done ? done->get_future() : std::future<bool>();
-        session_->send(std::move(bytes), last, done);
+        session_->send(std::move(bytes), last, done, std::move(leftovers));
         if (!wait) return true;
         // A stopping server stops waiting for a client that no longer gets served.
         while (written.wait_for(std::chrono::milliseconds(200)) != std::future_status::ready) {
@@ -188,8 +188,17 @@ void HttpSession::on_body(beast::error_code error) {
     if (request_.method == "POST" && !request_.body.empty()) {
         // Parsed here, beside the network, so the handler thread only does the handler's work.
         boost::system::error_code parse_error;
-        auto parsed = boost::json::parse(request_.body, parse_error);
-        if (!parse_error) request_.parsed_body = std::move(parsed);
+        auto parsed = parse_json_body(request_.body, parse_error);
+        if (!parse_error) {
+            request_.parsed_body = std::move(parsed);
+            if (match_->route->prepare_body) {
+                try {
+                    request_.prepared = match_->route->prepare_body(*request_.parsed_body);
+                } catch (const std::exception&) {
+                    // Out of memory at worst: the handler does the work itself.
+                }
+            }
+        }
     }
     keep_alive_ = request_.keep_alive;
     auto sink = std::make_shared<SessionSink>(shared_from_this(), context_);
@@ -208,9 +217,12 @@ void HttpSession::answer_from_host(int status, std::string_view message) {
     exchange.fail(status, {{"message", message}, {"reason", nullptr}});
 }
 
-void HttpSession::send(std::string bytes, bool last, std::shared_ptr<std::promise<bool>> done) {
+void HttpSession::send(std::string bytes, bool last, std::shared_ptr<std::promise<bool>> done,
+                       Leftovers leftovers) {
+    // The leftovers go with the task and are destroyed with it, on the network thread.
     net::post(stream_.get_executor(), [self = shared_from_this(), bytes = std::move(bytes), last,
-                                       done = std::move(done)]() mutable {
+                                       done = std::move(done),
+                                       leftovers = std::move(leftovers)]() mutable {
         self->writes_.push_back({std::move(bytes), last, std::move(done)});
         if (!self->writing_) self->write_next();
     });

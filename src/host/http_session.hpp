@@ -23,7 +23,8 @@ public:
     void run();
 
     // Called from the handler thread through the session's answer sink.
-    void send(std::string bytes, bool last, std::shared_ptr<std::promise<bool>> done);
+    void send(std::string bytes, bool last, std::shared_ptr<std::promise<bool>> done,
+              Leftovers leftovers);
     void abort();
 
 private:

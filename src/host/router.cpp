@@ -24,13 +24,13 @@ bool is_placeholder(const std::string& segment) {
 }  // namespace
 
 void RouteTable::add(std::string_view pattern, std::vector<std::string> methods,
-                     HandlerFactory make) {
-    routes_.push_back(
-        {RouteKind::http, split_segments(pattern), std::move(methods), std::move(make)});
+                     HandlerFactory make, BodyPreparer prepare_body) {
+    routes_.push_back({RouteKind::http, split_segments(pattern), std::move(methods),
+                       std::move(make), std::move(prepare_body)});
 }
 
 void RouteTable::add_websocket(std::string_view pattern) {
-    routes_.push_back({RouteKind::websocket, split_segments(pattern), {"GET"}, nullptr});
+    routes_.push_back({RouteKind::websocket, split_segments(pattern), {"GET"}, nullptr, nullptr});
 }
 
 std::optional<RouteMatch> RouteTable::match(std::string_view path) const {

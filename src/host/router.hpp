@@ -27,6 +27,7 @@ struct Route {
     std::vector<std::string> segments;  // "{name}" marks a placeholder
     std::vector<std::string> methods;   // "GET", "POST"
     HandlerFactory make;
+    BodyPreparer prepare_body;
 };
 
 struct RouteMatch {
@@ -36,7 +37,8 @@ struct RouteMatch {
 
 class RouteTable {
 public:
-    void add(std::string_view pattern, std::vector<std::string> methods, HandlerFactory make);
+    void add(std::string_view pattern, std::vector<std::string> methods, HandlerFactory make,
+             BodyPreparer prepare_body = {});
     void add_websocket(std::string_view pattern);
 
     // Matches a decoded request path (without the base URL prefix). A placeholder takes one

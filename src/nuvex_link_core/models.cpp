@@ -113,7 +113,12 @@ std::string_view text(const json::object& object, std::string_view key) {
 
 }  // namespace
 
-std::string_view NuvexLinkComponentModel::identifier() const { return text(*json_, "identifier"); }
+NuvexLinkComponentModel::NuvexLinkComponentModel(const json::object& json)
+    : json_(&json),
+      identifier_(text(json, "identifier")),
+      identifier_key_(host::json_fingerprint(identifier_)),
+      fingerprint_(host::json_fingerprint(json)) {}
+
 std::string_view NuvexLinkComponentModel::name() const { return text(*json_, "name"); }
 std::string_view NuvexLinkComponentModel::code() const { return text(*json_, "code"); }
 std::optional<std::string_view> NuvexLinkComponentModel::diskcache_dir() const {
@@ -138,51 +143,57 @@ NuvexLinkPipelineModel::NuvexLinkPipelineModel(std::string_view identifier)
                                           {"diskcache_dir", nullptr},
                                           {"graph", json::object{{"components", json::array()}}}}) {}
 
-NuvexLinkPipelineModel::NuvexLinkPipelineModel(json::object checked) : json_(std::move(checked)) {
-    index_components();
-}
+NuvexLinkPipelineModel::NuvexLinkPipelineModel(json::object checked)
+    : content_(std::make_unique<Content>(std::move(checked))) {}
 
 NuvexLinkPipelineModel NuvexLinkPipelineModel::from_json(json::object object) {
     return NuvexLinkPipelineModel(check_pipeline(std::move(object)));
 }
 
-NuvexLinkPipelineModel::NuvexLinkPipelineModel(NuvexLinkPipelineModel&& other) noexcept
-    : json_(std::move(other.json_)) {
-    index_components();
-}
-
-NuvexLinkPipelineModel& NuvexLinkPipelineModel::operator=(NuvexLinkPipelineModel&& other) noexcept {
-    json_ = std::move(other.json_);
-    index_components();
-    return *this;
-}
-
-void NuvexLinkPipelineModel::index_components() {
-    components_.clear();
-    const auto* graph = json_.if_contains("graph");
-    if (!graph) return;
-    const auto* components = graph->get_object().if_contains("components");
-    if (!components) return;
-    components_.reserve(components->get_array().size());
-    for (const auto& component : components->get_array()) {
-        components_.emplace_back(component.get_object());
+NuvexLinkPipelineModel::Content::Content(json::object checked) : json(std::move(checked)) {
+    const auto& list = json.at("graph").at("components").get_array();
+    components.reserve(list.size());
+    latest_by_identifier.reserve(list.size());
+    for (const auto& component : list) {
+        components.emplace_back(component.get_object());
+        const auto [latest, inserted] =
+            latest_by_identifier.try_emplace(components.back().identifier_key(), components.size() - 1);
+        if (!inserted) {
+            components[latest->second].stands_for_identifier_ = false;
+            latest->second = components.size() - 1;
+        }
     }
 }
 
-std::string_view NuvexLinkPipelineModel::identifier() const { return text(json_, "identifier"); }
-
-void NuvexLinkPipelineModel::set_identifier(std::string_view identifier) {
-    json_["identifier"] = identifier;
+const NuvexLinkComponentModel* NuvexLinkPipelineModel::find_component(
+    const host::JsonFingerprint& identifier_key) const {
+    const auto found = content_->latest_by_identifier.find(identifier_key);
+    return found == content_->latest_by_identifier.end() ? nullptr
+                                                         : &content_->components[found->second];
 }
 
-std::string_view NuvexLinkPipelineModel::name() const { return text(json_, "name"); }
+const NuvexLinkComponentModel* NuvexLinkPipelineModel::find_component(
+    std::string_view identifier) const {
+    const auto* found = find_component(host::json_fingerprint(identifier));
+    return found && found->identifier() == identifier ? found : nullptr;
+}
+
+std::string_view NuvexLinkPipelineModel::identifier() const {
+    return text(content_->json, "identifier");
+}
+
+void NuvexLinkPipelineModel::set_identifier(std::string_view identifier) {
+    content_->json["identifier"] = identifier;
+}
+
+std::string_view NuvexLinkPipelineModel::name() const { return text(content_->json, "name"); }
 
 std::optional<std::string_view> NuvexLinkPipelineModel::diskcache_dir() const {
-    return text_or_null(json_, "diskcache_dir");
+    return text_or_null(content_->json, "diskcache_dir");
 }
 
 json::object NuvexLinkPipelineModel::to_nuvexlink_dict(bool include_captured) const {
-    json::object dict(json_, json::storage_ptr());
+    json::object dict(content_->json, json::storage_ptr());
     if (!include_captured) {
         for (auto& component : dict["graph"].get_object()["components"].get_array()) {
             host::erase_key(component.get_object(), "captured");

@@ -3,11 +3,15 @@
 // with typed read access to the fields the handlers use. Unknown keys are kept.
 
 #include <boost/json/object.hpp>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
+
+#include "host/json_fingerprint.hpp"
 
 namespace nuvex_link_core {
 
@@ -21,9 +25,9 @@ public:
 // Read access to one component object of a pipeline; valid while the pipeline lives.
 class NuvexLinkComponentModel {
 public:
-    explicit NuvexLinkComponentModel(const boost::json::object& json) : json_(&json) {}
+    explicit NuvexLinkComponentModel(const boost::json::object& json);
 
-    std::string_view identifier() const;
+    std::string_view identifier() const { return identifier_; }
     std::string_view name() const;
     std::string_view code() const;
     std::optional<std::string_view> diskcache_dir() const;
@@ -34,8 +38,22 @@ public:
     const boost::json::array& parents() const;
     const boost::json::object& json() const { return *json_; }
 
+    // Comparing two pipelines reads these, kept side by side, rather than the components,
+    // which lie far apart in memory: equal components have equal fingerprints, and so do
+    // equal identifiers (two different ones share a fingerprint with a chance of 2^-128).
+    const host::JsonFingerprint& fingerprint() const { return fingerprint_; }
+    const host::JsonFingerprint& identifier_key() const { return identifier_key_; }
+    // False when a later component of the pipeline carries the same identifier.
+    bool stands_for_identifier() const { return stands_for_identifier_; }
+
 private:
+    friend class NuvexLinkPipelineModel;
+
     const boost::json::object* json_;
+    std::string_view identifier_;
+    host::JsonFingerprint identifier_key_;
+    host::JsonFingerprint fingerprint_;
+    bool stands_for_identifier_ = true;
 };
 
 class NuvexLinkPipelineModel {
@@ -45,8 +63,8 @@ public:
     // Checks the object (throws ModelError) and fills the optional fields that are absent.
     static NuvexLinkPipelineModel from_json(boost::json::object object);
 
-    NuvexLinkPipelineModel(NuvexLinkPipelineModel&& other) noexcept;
-    NuvexLinkPipelineModel& operator=(NuvexLinkPipelineModel&& other) noexcept;
+    NuvexLinkPipelineModel(NuvexLinkPipelineModel&&) noexcept = default;
+    NuvexLinkPipelineModel& operator=(NuvexLinkPipelineModel&&) noexcept = default;
     NuvexLinkPipelineModel(const NuvexLinkPipelineModel&) = delete;
     NuvexLinkPipelineModel& operator=(const NuvexLinkPipelineModel&) = delete;
 
@@ -55,18 +73,29 @@ public:
     std::string_view name() const;
     std::optional<std::string_view> diskcache_dir() const;
     // graph.components, in order.
-    const std::vector<NuvexLinkComponentModel>& components() const { return components_; }
+    const std::vector<NuvexLinkComponentModel>& components() const { return content_->components; }
+    // The component that stands for an identifier: the last one that carries it.
+    const NuvexLinkComponentModel* find_component(std::string_view identifier) const;
+    const NuvexLinkComponentModel* find_component(const host::JsonFingerprint& identifier_key) const;
 
     // The pipeline's JSON form; without the components' "captured" unless asked for.
     boost::json::object to_nuvexlink_dict(bool include_captured = false) const;
-    const boost::json::object& json() const { return json_; }
+    const boost::json::object& json() const { return content_->json; }
 
 private:
     explicit NuvexLinkPipelineModel(boost::json::object checked);
-    void index_components();
 
-    boost::json::object json_;
-    std::vector<NuvexLinkComponentModel> components_;
+    // Kept on the heap and never moved, so the component views stay valid when the pipeline
+    // moves (moving a JSON object between two memory resources would copy it).
+    struct Content {
+        explicit Content(boost::json::object checked);
+
+        boost::json::object json;
+        std::vector<NuvexLinkComponentModel> components;
+        std::unordered_map<host::JsonFingerprint, std::size_t, host::JsonFingerprintHash>
+            latest_by_identifier;
+    };
+    std::unique_ptr<Content> content_;
 };
 
 }  // namespace nuvex_link_core

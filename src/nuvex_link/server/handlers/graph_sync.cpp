@@ -3,6 +3,7 @@
 #include <boost/json/monotonic_resource.hpp>
 #include <boost/json/value.hpp>
 #include <filesystem>
+#include <optional>
 #include <unordered_set>
 
 #include "host/json_order.hpp"
@@ -41,6 +42,45 @@ void check_body_types(const json::object& body) {
     if (!successful.is_object() && !successful.is_null()) {
         throw std::invalid_argument("successful must be an object or null");
     }
+}
+
+bool announces_stored_pipeline(const json::object& body) {
+    const auto* procedure = body.if_contains("procedure");
+    const auto* outcome = body.if_contains("status");
+    return procedure && procedure->is_string() && procedure->get_string() == "pipeline:updated" &&
+           outcome && outcome->is_string() && outcome->get_string() == "successful";
+}
+
+// The pipeline of a body, checked on the network thread, or the text of its failure.
+class PreparedPipeline : public host::PreparedBody {
+public:
+    explicit PreparedPipeline(json::object& successful) {
+        try {
+            pipeline_.emplace(NuvexLinkPipelineModel::from_json(std::move(successful)));
+        } catch (const std::exception& error) {
+            failure_ = error.what();
+        }
+    }
+
+    NuvexLinkPipelineModel take() {
+        if (!pipeline_) throw std::runtime_error(failure_);
+        return std::move(*pipeline_);
+    }
+
+private:
+    std::optional<NuvexLinkPipelineModel> pipeline_;
+    std::string failure_;
+};
+
+// The pipeline a body announces, made from its "successful" object (prepared beside the
+// network when it could be).
+NuvexLinkPipelineModel pipeline_of(json::object& body, host::PreparedBody* prepared) {
+    if (auto* pipeline = dynamic_cast<PreparedPipeline*>(prepared)) return pipeline->take();
+    auto& successful = body.at("successful");
+    if (!successful.is_object()) {
+        throw nuvex_link_core::ModelError("successful: a pipeline object is required");
+    }
+    return NuvexLinkPipelineModel::from_json(std::move(successful.get_object()));
 }
 
 // Removes a pipeline's cache folder only when it lies strictly below the pipelines folder once
@@ -103,15 +143,8 @@ void DAGHandler::post(const host::PathArgs& path_args) {
         const auto& msg = body.at("msg");
         if (msg.is_null() || msg.get_string().empty()) host::erase_key(body, "msg");
 
-        const auto& procedure = body.at("procedure");
-        const auto& outcome = body.at("status");
-        if (procedure.is_string() && procedure.get_string() == "pipeline:updated" &&
-            outcome.is_string() && outcome.get_string() == "successful") {
-            auto& successful = body.at("successful");
-            if (!successful.is_object()) {
-                throw nuvex_link_core::ModelError("successful: a pipeline object is required");
-            }
-            auto pipeline = NuvexLinkPipelineModel::from_json(std::move(successful.get_object()));
+        if (announces_stored_pipeline(body)) {
+            auto pipeline = pipeline_of(body, prepared_body());
             pipeline.set_identifier(kernel_id);
 
             const auto stored = dag_cabinet.find(kernel_id);
@@ -122,7 +155,14 @@ void DAGHandler::post(const host::PathArgs& path_args) {
             // The update points into the new pipeline; turn it into JSON before storing it, and
             // only when some connection will receive it.
             if (!unchanged && has_connections(kernel_id)) body["successful"] = update.dict();
-            dag_cabinet.insert_or_assign(kernel_id, std::move(pipeline));
+            if (stored == dag_cabinet.end()) {
+                dag_cabinet.emplace(kernel_id, std::move(pipeline));
+            } else {
+                // The replaced pipeline is torn down beside the network, after the answer.
+                dispose_after_answer(
+                    std::make_shared<const NuvexLinkPipelineModel>(std::move(stored->second)));
+                stored->second = std::move(pipeline);
+            }
             full_update_texts.erase(kernel_id);
             if (unchanged) return;
         }
@@ -137,6 +177,14 @@ void DAGHandler::post(const host::PathArgs& path_args) {
 
 void DAGHandler::transmit(std::string_view kernel_id, const json::value& data) {
     transmit_to_kernel(kernel_id, data);
+}
+
+std::unique_ptr<host::PreparedBody> DAGHandler::prepare_body(json::value& body) {
+    auto* object = body.if_object();
+    if (!object || !announces_stored_pipeline(*object)) return nullptr;
+    auto* successful = object->if_contains("successful");
+    if (!successful || !successful->is_object()) return nullptr;
+    return std::make_unique<PreparedPipeline>(successful->get_object());
 }
 
 void DAGHandler::_finish_with_result(HTTPStatus status_code, const json::value& result) {
@@ -159,6 +207,7 @@ void DAGHandler::_remove_unused_kernels_on_cabinet() {
             remove_cache_directory(*diskcache_dir);
         }
         full_update_texts.erase(entry->first);
+        dispose_after_answer(std::make_shared<const NuvexLinkPipelineModel>(std::move(entry->second)));
         entry = dag_cabinet.erase(entry);
     }
 }

@@ -3,6 +3,7 @@
 // front end posts its pipeline messages to.
 
 #include <boost/json/fwd.hpp>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -28,6 +29,10 @@ public:
 
     // transmit DAG info to websocket connection which has kernel id
     static void transmit(std::string_view kernel_id, const boost::json::value& data);
+
+    // Beside the network: turns the pipeline a "pipeline:updated"/"successful" body carries
+    // into the model (or the failure to), taking it out of the body.
+    static std::unique_ptr<host::PreparedBody> prepare_body(boost::json::value& body);
 
 private:
     void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);

@@ -1,0 +1,130 @@
+#include "host/json_fingerprint.hpp"
+
+#include <boost/json/value.hpp>
+#include <cstdint>
+#include <cstring>
+
+namespace host {
+namespace json = boost::json;
+
+namespace {
+
+// Two independent 64-bit lanes, each a chain of 64x64->128-bit multiplications folded to
+// 64 bits, with its own constants.
+struct Lanes {
+    std::uint64_t first;
+    std::uint64_t second;
+};
+
+constexpr std::uint64_t kFirst[4] = {0xa0761d6478bd642full, 0xe7037ed1a0b428dbull,
+                                     0x8ebc6af09c88c6e3ull, 0x589965cc75374cc3ull};
+constexpr std::uint64_t kSecond[4] = {0x1d8e4e27c47d124full, 0x9e3779b97f4a7c15ull,
+                                      0xbf58476d1ce4e5b9ull, 0x94d049bb133111ebull};
+
+// Kinds of value, so that "1", 1, 1.0 and [1] all differ.
+enum Tag : std::uint64_t {
+    kNull = 1, kFalse, kTrue, kInteger, kLargeInteger, kDouble, kString, kArray, kObject
+};
+
+inline std::uint64_t fold(std::uint64_t a, std::uint64_t b) {
+    const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+    return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+}
+
+inline Lanes step(Lanes lanes, std::uint64_t a, std::uint64_t b) {
+    return {fold(a ^ kFirst[0] ^ lanes.first, b ^ kFirst[1]),
+            fold(a ^ kSecond[0] ^ lanes.second, b ^ kSecond[1])};
+}
+
+inline Lanes finish(Lanes lanes) {
+    return {fold(lanes.first ^ kFirst[2], kFirst[3]), fold(lanes.second ^ kSecond[2], kSecond[3])};
+}
+
+inline std::uint64_t load(const char* at) {
+    std::uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+Lanes hash_bytes(std::string_view bytes, std::uint64_t tag) {
+    Lanes lanes = step({0, 0}, tag, bytes.size());
+    const char* at = bytes.data();
+    std::size_t left = bytes.size();
+    for (; left >= 16; at += 16, left -= 16) lanes = step(lanes, load(at), load(at + 8));
+    if (left > 0) {
+        char tail[16] = {};
+        std::memcpy(tail, at, left);
+        lanes = step(lanes, load(tail), load(tail + 8));
+    }
+    return finish(lanes);
+}
+
+Lanes hash_value(const json::value& value);
+
+Lanes hash_object(const json::object& object) {
+    // Members are summed, so their order does not matter; each member binds key and value.
+    Lanes sum{0, 0};
+    for (const auto& member : object) {
+        const Lanes key = hash_bytes(member.key(), kString);
+        const Lanes value = hash_value(member.value());
+        const Lanes both = finish(step(key, value.first, value.second));
+        sum.first += both.first;
+        sum.second += both.second;
+    }
+    return finish(step(sum, kObject, object.size()));
+}
+
+Lanes hash_value(const json::value& value) {
+    switch (value.kind()) {
+    case json::kind::null:
+        return finish(step({0, 0}, kNull, 0));
+    case json::kind::bool_:
+        return finish(step({0, 0}, value.get_bool() ? kTrue : kFalse, 0));
+    case json::kind::int64:
+        return finish(step({0, 0}, kInteger, static_cast<std::uint64_t>(value.get_int64())));
+    case json::kind::uint64: {
+        // Equal numbers compare equal whichever integer kind holds them.
+        const std::uint64_t number = value.get_uint64();
+        const bool fits = number <= static_cast<std::uint64_t>(INT64_MAX);
+        return finish(step({0, 0}, fits ? kInteger : kLargeInteger, number));
+    }
+    case json::kind::double_: {
+        const double number = value.get_double() == 0.0 ? 0.0 : value.get_double();  // -0.0 == 0.0
+        std::uint64_t bits;
+        std::memcpy(&bits, &number, sizeof bits);
+        return finish(step({0, 0}, kDouble, bits));
+    }
+    case json::kind::string:
+        return hash_bytes(value.get_string(), kString);
+    case json::kind::array: {
+        Lanes lanes = step({0, 0}, kArray, value.get_array().size());
+        for (const auto& element : value.get_array()) {
+            const Lanes inner = hash_value(element);
+            lanes = step(lanes, inner.first, inner.second);
+        }
+        return finish(lanes);
+    }
+    case json::kind::object:
+        return hash_object(value.get_object());
+    }
+    return {0, 0};
+}
+
+}  // namespace
+
+JsonFingerprint json_fingerprint(const json::value& value) {
+    const Lanes lanes = hash_value(value);
+    return {lanes.first, lanes.second};
+}
+
+JsonFingerprint json_fingerprint(const json::object& object) {
+    const Lanes lanes = hash_object(object);
+    return {lanes.first, lanes.second};
+}
+
+JsonFingerprint json_fingerprint(std::string_view text) {
+    const Lanes lanes = hash_bytes(text, kString);
+    return {lanes.first, lanes.second};
+}
+
+}  // namespace host
