@@ -7,7 +7,10 @@
 #include <boost/beast/http.hpp>
 #include <boost/json/parse.hpp>
 #include <boost/url/parse.hpp>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <ctime>
 #include <stdexcept>
 
 namespace host {
@@ -23,7 +26,7 @@ KernelManager::KernelManager(std::string jupyter_url, std::string jupyter_token)
 
 namespace {
 
-boost::json::array kernels_from_connection_files(const std::filesystem::path& runtime_dir) {
+std::vector<std::string> ids_from_connection_files(const std::filesystem::path& runtime_dir) {
     std::vector<std::string> ids;
     std::error_code error;
     for (std::filesystem::directory_iterator it(runtime_dir, error), end; !error && it != end;
@@ -34,9 +37,7 @@ boost::json::array kernels_from_connection_files(const std::filesystem::path& ru
         }
     }
     std::sort(ids.begin(), ids.end());
-    boost::json::array kernels;
-    for (auto& id : ids) kernels.push_back(boost::json::object{{"id", id}});
-    return kernels;
+    return ids;
 }
 
 boost::json::array kernels_from_server(const std::string& jupyter_url, const std::string& token) {
@@ -82,7 +83,25 @@ boost::json::array kernels_from_server(const std::string& jupyter_url, const std
 
 boost::json::array KernelManager::list_kernels() const {
     if (!jupyter_url_.empty()) return kernels_from_server(jupyter_url_, jupyter_token_);
-    return kernels_from_connection_files(runtime_dir_);
+    boost::json::array kernels;
+    for (const auto& id : connection_file_ids()) kernels.push_back(boost::json::object{{"id", id}});
+    return kernels;
+}
+
+// Listing the runtime folder costs system calls for every entry, on every pipeline post; the
+// folder's modification time tells whether a file came or went since the last listing. A
+// time less than two seconds old is not trusted: file systems stamp times coarsely, so a
+// file that came just after the listing could leave the time as it was.
+std::vector<std::string> KernelManager::connection_file_ids() const {
+    const std::lock_guard lock(listing_mutex_);
+    struct stat folder {};
+    const bool stamped = ::stat(runtime_dir_.c_str(), &folder) == 0;
+    const auto stamp = std::make_pair(folder.st_mtim.tv_sec, folder.st_mtim.tv_nsec);
+    if (stamped && listing_stamp_ == stamp) return listing_;
+    listing_ = ids_from_connection_files(runtime_dir_);
+    listing_stamp_.reset();
+    if (stamped && ::time(nullptr) - folder.st_mtim.tv_sec > 2) listing_stamp_ = stamp;
+    return listing_;
 }
 
 }  // namespace host

@@ -3,8 +3,13 @@
 // runtime directory, or the kernels a notebook server lists at GET /api/kernels.
 
 #include <boost/json/array.hpp>
+#include <ctime>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace host {
 
@@ -20,9 +25,16 @@ public:
     boost::json::array list_kernels() const;
 
 private:
+    std::vector<std::string> connection_file_ids() const;
+
     std::filesystem::path runtime_dir_;
     std::string jupyter_url_;
     std::string jupyter_token_;
+    // The last listing of the runtime folder and the folder's modification time then, when
+    // that time can be trusted to change with the next file that comes or goes.
+    mutable std::mutex listing_mutex_;
+    mutable std::vector<std::string> listing_;
+    mutable std::optional<std::pair<std::time_t, long>> listing_stamp_;
 };
 
 }  // namespace host
