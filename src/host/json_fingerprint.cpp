@@ -46,17 +46,38 @@ inline std::uint64_t load(const char* at) {
     return word;
 }
 
+inline std::uint64_t load4(const char* at) {
+    std::uint32_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
 Lanes hash_bytes(std::string_view bytes, std::uint64_t tag) {
-    Lanes lanes = step({0, 0}, tag, bytes.size());
     const char* at = bytes.data();
-    std::size_t left = bytes.size();
-    for (; left >= 16; at += 16, left -= 16) lanes = step(lanes, load(at), load(at + 8));
-    if (left > 0) {
-        char tail[16] = {};
-        std::memcpy(tail, at, left);
-        lanes = step(lanes, load(tail), load(tail + 8));
+    const std::size_t size = bytes.size();
+    // Kind and length start the lanes; this does not wait for the text.
+    Lanes lanes{fold(tag ^ kFirst[2], size ^ kFirst[3]), fold(tag ^ kSecond[2], size ^ kSecond[3])};
+    // Short texts (most keys and values) take one step; the last block of a longer one
+    // overlaps the block before it rather than being copied out.
+    if (size <= 16) {
+        std::uint64_t a = 0;
+        std::uint64_t b = 0;
+        if (size >= 8) {
+            a = load(at);
+            b = load(at + size - 8);
+        } else if (size >= 4) {
+            a = load4(at) | load4(at + size - 4) << 32;
+        } else if (size > 0) {
+            a = static_cast<std::uint64_t>(static_cast<unsigned char>(at[0])) << 16 |
+                static_cast<std::uint64_t>(static_cast<unsigned char>(at[size / 2])) << 8 |
+                static_cast<unsigned char>(at[size - 1]);
+        }
+        return finish(step(lanes, a, b));
     }
-    return finish(lanes);
+    std::size_t left = size;
+    for (; left > 16; at += 16, left -= 16) lanes = step(lanes, load(at), load(at + 8));
+    const char* last = bytes.data() + size - 16;
+    return finish(step(lanes, load(last), load(last + 8)));
 }
 
 Lanes hash_value(const json::value& value);
