@@ -1,8 +1,9 @@
 #include "host/json_body.hpp"
 
 #include <boost/json/monotonic_resource.hpp>
-#include <boost/json/parse.hpp>
 #include <memory>
+
+#include "host/json_reader.hpp"
 
 namespace host {
 namespace json = boost::json;
@@ -36,7 +37,7 @@ private:
 
 json::value parse_json_body(std::string_view text, boost::system::error_code& error) {
     auto arena = json::make_shared_resource<BodyArena>(first_block_size(text.size()));
-    return json::parse(text, error, std::move(arena));
+    return read_json(text, std::move(arena), error);
 }
 
 }  // namespace host
