@@ -85,7 +85,8 @@ Cookies APIHandler::cookies() const {
         while (!rest.empty()) {
             const auto semicolon = rest.find(';');
             const std::string_view pair = trim(rest.substr(0, semicolon));
-            rest = semicolon == std::string_view::npos ? std::string_view() : rest.substr(semicolon + 1);
+            rest = semicolon == std::string_view::npos ? std::string_view()
+                                                       : rest.substr(semicolon + 1);
             const auto equals = pair.find('=');
             if (equals == std::string_view::npos) continue;
             cookies.emplace_back(trim(pair.substr(0, equals)), trim(pair.substr(equals + 1)));

@@ -1,7 +1,8 @@
 #include "host/exchange.hpp"
 
-#include <boost/beast/http/status.hpp>
 #include <strings.h>
+
+#include <boost/beast/http/status.hpp>
 
 #include "host/http_error.hpp"
 #include "host/json_text.hpp"
@@ -56,8 +57,8 @@ void Exchange::set_status(int status) {
 }
 
 std::string Exchange::head(std::optional<std::size_t> content_length) {
-    std::string reason(boost::beast::http::obsolete_reason(
-        static_cast<boost::beast::http::status>(status_)));
+    std::string reason(
+        boost::beast::http::obsolete_reason(static_cast<boost::beast::http::status>(status_)));
     if (reason == "<unknown-status>") reason = "Unknown";
     std::string text = "HTTP/1.1 " + std::to_string(status_) + " " + reason + "\r\n";
     for (const auto& [name, value] : headers_) {

@@ -1,12 +1,12 @@
 #include "host/http_session.hpp"
 
+#include <algorithm>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
-#include <algorithm>
 #include <chrono>
 
 #include "host/auth.hpp"
@@ -129,7 +129,8 @@ void HttpSession::on_header(beast::error_code error) {
     const std::string_view target = header.target();
     const auto question = target.find('?');
     std::string_view path = target.substr(0, question);
-    if (question != std::string_view::npos) request_.query = parse_query(target.substr(question + 1));
+    if (question != std::string_view::npos)
+        request_.query = parse_query(target.substr(question + 1));
     // An answer given before the body was read leaves the body on the wire: close after it.
     const bool has_body = parser_->content_length().value_or(0) > 0 || parser_->chunked();
     const auto refuse = [&](int status, std::string_view message) {
@@ -178,8 +179,8 @@ void HttpSession::on_body(beast::error_code error) {
 
     if (match_->route->kind == RouteKind::websocket) {
         // The socket moves on to the websocket session; this session ends here.
-        auto session = std::make_shared<WebSocketSession>(std::move(stream_),
-                                                          match_->path_args.front());
+        auto session =
+            std::make_shared<WebSocketSession>(std::move(stream_), match_->path_args.front());
         session->run(parser_->get(), std::move(buffer_));
         return;
     }
@@ -202,12 +203,11 @@ void HttpSession::on_body(beast::error_code error) {
     }
     keep_alive_ = request_.keep_alive;
     auto sink = std::make_shared<SessionSink>(shared_from_this(), context_);
-    net::post(context_.handlers.executor(),
-              [&context = context_, sink, match = std::move(*match_),
-               request = std::move(request_)]() mutable {
-                  Exchange exchange(std::move(request), sink, context.kernels);
-                  run_handler(context, exchange, match);
-              });
+    net::post(context_.handlers.executor(), [&context = context_, sink, match = std::move(*match_),
+                                             request = std::move(request_)]() mutable {
+        Exchange exchange(std::move(request), sink, context.kernels);
+        run_handler(context, exchange, match);
+    });
 }
 
 void HttpSession::answer_from_host(int status, std::string_view message) {
@@ -220,12 +220,12 @@ void HttpSession::answer_from_host(int status, std::string_view message) {
 void HttpSession::send(std::string bytes, bool last, std::shared_ptr<std::promise<bool>> done,
                        Leftovers leftovers) {
     // The leftovers go with the task and are destroyed with it, on the network thread.
-    net::post(stream_.get_executor(), [self = shared_from_this(), bytes = std::move(bytes), last,
-                                       done = std::move(done),
-                                       leftovers = std::move(leftovers)]() mutable {
-        self->writes_.push_back({std::move(bytes), last, std::move(done)});
-        if (!self->writing_) self->write_next();
-    });
+    net::post(stream_.get_executor(),
+              [self = shared_from_this(), bytes = std::move(bytes), last, done = std::move(done),
+               leftovers = std::move(leftovers)]() mutable {
+                  self->writes_.push_back({std::move(bytes), last, std::move(done)});
+                  if (!self->writing_) self->write_next();
+              });
 }
 
 void HttpSession::abort() {

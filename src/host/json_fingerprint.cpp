@@ -23,7 +23,15 @@ constexpr std::uint64_t kSecond[4] = {0x1d8e4e27c47d124full, 0x9e3779b97f4a7c15u
 
 // Kinds of value, so that "1", 1, 1.0 and [1] all differ.
 enum Tag : std::uint64_t {
-    kNull = 1, kFalse, kTrue, kInteger, kLargeInteger, kDouble, kString, kArray, kObject
+    kNull = 1,
+    kFalse,
+    kTrue,
+    kInteger,
+    kLargeInteger,
+    kDouble,
+    kString,
+    kArray,
+    kObject
 };
 
 inline std::uint64_t fold(std::uint64_t a, std::uint64_t b) {
@@ -97,36 +105,37 @@ Lanes hash_object(const json::object& object) {
 
 Lanes hash_value(const json::value& value) {
     switch (value.kind()) {
-    case json::kind::null:
-        return finish(step({0, 0}, kNull, 0));
-    case json::kind::bool_:
-        return finish(step({0, 0}, value.get_bool() ? kTrue : kFalse, 0));
-    case json::kind::int64:
-        return finish(step({0, 0}, kInteger, static_cast<std::uint64_t>(value.get_int64())));
-    case json::kind::uint64: {
-        // Equal numbers compare equal whichever integer kind holds them.
-        const std::uint64_t number = value.get_uint64();
-        const bool fits = number <= static_cast<std::uint64_t>(INT64_MAX);
-        return finish(step({0, 0}, fits ? kInteger : kLargeInteger, number));
-    }
-    case json::kind::double_: {
-        const double number = value.get_double() == 0.0 ? 0.0 : value.get_double();  // -0.0 == 0.0
-        std::uint64_t bits;
-        std::memcpy(&bits, &number, sizeof bits);
-        return finish(step({0, 0}, kDouble, bits));
-    }
-    case json::kind::string:
-        return hash_bytes(value.get_string(), kString);
-    case json::kind::array: {
-        Lanes lanes = step({0, 0}, kArray, value.get_array().size());
-        for (const auto& element : value.get_array()) {
-            const Lanes inner = hash_value(element);
-            lanes = step(lanes, inner.first, inner.second);
+        case json::kind::null:
+            return finish(step({0, 0}, kNull, 0));
+        case json::kind::bool_:
+            return finish(step({0, 0}, value.get_bool() ? kTrue : kFalse, 0));
+        case json::kind::int64:
+            return finish(step({0, 0}, kInteger, static_cast<std::uint64_t>(value.get_int64())));
+        case json::kind::uint64: {
+            // Equal numbers compare equal whichever integer kind holds them.
+            const std::uint64_t number = value.get_uint64();
+            const bool fits = number <= static_cast<std::uint64_t>(INT64_MAX);
+            return finish(step({0, 0}, fits ? kInteger : kLargeInteger, number));
         }
-        return finish(lanes);
-    }
-    case json::kind::object:
-        return hash_object(value.get_object());
+        case json::kind::double_: {
+            const double number =
+                value.get_double() == 0.0 ? 0.0 : value.get_double();  // -0.0 == 0.0
+            std::uint64_t bits;
+            std::memcpy(&bits, &number, sizeof bits);
+            return finish(step({0, 0}, kDouble, bits));
+        }
+        case json::kind::string:
+            return hash_bytes(value.get_string(), kString);
+        case json::kind::array: {
+            Lanes lanes = step({0, 0}, kArray, value.get_array().size());
+            for (const auto& element : value.get_array()) {
+                const Lanes inner = hash_value(element);
+                lanes = step(lanes, inner.first, inner.second);
+            }
+            return finish(lanes);
+        }
+        case json::kind::object:
+            return hash_object(value.get_object());
     }
     return {0, 0};
 }

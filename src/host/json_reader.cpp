@@ -42,9 +42,9 @@ const char* find_special(const char* at, const char* end) {
     while (end - at >= 16) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
         // Signed comparison: bytes from 0x80 up count as negative, so below 0x20 too.
-        const __m128i special =
-            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, quote), _mm_cmpeq_epi8(chunk, backslash)),
-                         _mm_cmplt_epi8(chunk, space));
+        const __m128i special = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(chunk, quote), _mm_cmpeq_epi8(chunk, backslash)),
+            _mm_cmplt_epi8(chunk, space));
         const int mask = _mm_movemask_epi8(special);
         if (mask != 0) return at + __builtin_ctz(static_cast<unsigned>(mask));
         at += 16;
@@ -100,25 +100,25 @@ private:
 
     void value(int depth) {
         switch (peek()) {
-        case '{':
-            return object(depth + 1);
-        case '[':
-            return array(depth + 1);
-        case '"':
-            ++at_;
-            stack_.push_string(string());
-            return;
-        case 't':
-            literal("true");
-            return stack_.push_bool(true);
-        case 'f':
-            literal("false");
-            return stack_.push_bool(false);
-        case 'n':
-            literal("null");
-            return stack_.push_null();
-        default:
-            return number();
+            case '{':
+                return object(depth + 1);
+            case '[':
+                return array(depth + 1);
+            case '"':
+                ++at_;
+                stack_.push_string(string());
+                return;
+            case 't':
+                literal("true");
+                return stack_.push_bool(true);
+            case 'f':
+                literal("false");
+                return stack_.push_bool(false);
+            case 'n':
+                literal("null");
+                return stack_.push_null();
+            default:
+                return number();
         }
     }
 
@@ -242,30 +242,30 @@ private:
         const char c = peek();
         ++at_;
         switch (c) {
-        case '"':
-        case '\\':
-        case '/':
-            decoded_ += c;
-            return;
-        case 'b':
-            decoded_ += '\b';
-            return;
-        case 'f':
-            decoded_ += '\f';
-            return;
-        case 'n':
-            decoded_ += '\n';
-            return;
-        case 'r':
-            decoded_ += '\r';
-            return;
-        case 't':
-            decoded_ += '\t';
-            return;
-        case 'u':
-            return append_utf8(code_point());
-        default:
-            throw Malformed{};
+            case '"':
+            case '\\':
+            case '/':
+                decoded_ += c;
+                return;
+            case 'b':
+                decoded_ += '\b';
+                return;
+            case 'f':
+                decoded_ += '\f';
+                return;
+            case 'n':
+                decoded_ += '\n';
+                return;
+            case 'r':
+                decoded_ += '\r';
+                return;
+            case 't':
+                decoded_ += '\t';
+                return;
+            case 'u':
+                return append_utf8(code_point());
+            default:
+                throw Malformed{};
         }
     }
 
@@ -375,7 +375,8 @@ private:
             return true;
         }
         if (magnitude > kInt64Max + 1) return false;
-        stack_.push_int64(magnitude == kInt64Max + 1 ? INT64_MIN : -static_cast<std::int64_t>(magnitude));
+        stack_.push_int64(magnitude == kInt64Max + 1 ? INT64_MIN
+                                                     : -static_cast<std::int64_t>(magnitude));
         return true;
     }
 

@@ -1,5 +1,8 @@
 #include "host/kernel_manager.hpp"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -7,9 +10,6 @@
 #include <boost/beast/http.hpp>
 #include <boost/json/parse.hpp>
 #include <boost/url/parse.hpp>
-#include <sys/stat.h>
-
-#include <algorithm>
 #include <ctime>
 #include <stdexcept>
 

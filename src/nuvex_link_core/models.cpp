@@ -34,11 +34,20 @@ void optional_string(json::object& object, std::string_view prefix, std::string_
 }
 
 // A component's fields in the order their failures are reported.
-enum ComponentField { kIdentifier, kName, kCode, kDiskcacheDir, kExecutionStatus,
-                      kDiskcacheStatus, kMetadata, kParents, kFieldCount };
+enum ComponentField {
+    kIdentifier,
+    kName,
+    kCode,
+    kDiskcacheDir,
+    kExecutionStatus,
+    kDiskcacheStatus,
+    kMetadata,
+    kParents,
+    kFieldCount
+};
 constexpr std::string_view kComponentFields[kFieldCount] = {
-    "identifier", "name", "code", "diskcache_dir", "execution_status", "diskcache_status",
-    "metadata", "parents"};
+    "identifier",       "name",     "code",   "diskcache_dir", "execution_status",
+    "diskcache_status", "metadata", "parents"};
 
 void check_component(json::object& component, const std::string& prefix) {
     // One pass over the keys finds every field; pipelines hold hundreds of components.
@@ -61,7 +70,8 @@ void check_component(json::object& component, const std::string& prefix) {
             fail(name_of(field), "must be a string or null");
         }
     }
-    if (found[kMetadata] && !found[kMetadata]->is_object()) fail(name_of(kMetadata), "must be an object");
+    if (found[kMetadata] && !found[kMetadata]->is_object())
+        fail(name_of(kMetadata), "must be an object");
     if (found[kParents]) {
         if (!found[kParents]->is_array()) fail(name_of(kParents), "must be an array");
         std::size_t index = 0;
@@ -87,7 +97,9 @@ json::object check_pipeline(json::object pipeline) {
     require_string(pipeline, "", "name");
     optional_string(pipeline, "", "diskcache_dir");
     auto* graph = pipeline.if_contains("graph");
-    if (!graph) graph = &pipeline.emplace("graph", json::object{{"components", json::array()}}).first->value();
+    if (!graph)
+        graph =
+            &pipeline.emplace("graph", json::object{{"components", json::array()}}).first->value();
     if (!graph->is_object()) fail("graph", "must be an object");
     auto* components = graph->get_object().if_contains("components");
     if (!components) fail("graph.components", "field required");
@@ -141,7 +153,8 @@ NuvexLinkPipelineModel::NuvexLinkPipelineModel(std::string_view identifier)
     : NuvexLinkPipelineModel(json::object{{"identifier", identifier},
                                           {"name", ""},
                                           {"diskcache_dir", nullptr},
-                                          {"graph", json::object{{"components", json::array()}}}}) {}
+                                          {"graph", json::object{{"components", json::array()}}}}) {
+}
 
 NuvexLinkPipelineModel::NuvexLinkPipelineModel(json::object checked)
     : content_(std::make_unique<Content>(std::move(checked))) {}
@@ -156,8 +169,8 @@ NuvexLinkPipelineModel::Content::Content(json::object checked) : json(std::move(
     latest_by_identifier.reserve(list.size());
     for (const auto& component : list) {
         components.emplace_back(component.get_object());
-        const auto [latest, inserted] =
-            latest_by_identifier.try_emplace(components.back().identifier_key(), components.size() - 1);
+        const auto [latest, inserted] = latest_by_identifier.try_emplace(
+            components.back().identifier_key(), components.size() - 1);
         if (!inserted) {
             components[latest->second].stands_for_identifier_ = false;
             latest->second = components.size() - 1;

@@ -76,7 +76,8 @@ public:
     const std::vector<NuvexLinkComponentModel>& components() const { return content_->components; }
     // The component that stands for an identifier: the last one that carries it.
     const NuvexLinkComponentModel* find_component(std::string_view identifier) const;
-    const NuvexLinkComponentModel* find_component(const host::JsonFingerprint& identifier_key) const;
+    const NuvexLinkComponentModel* find_component(
+        const host::JsonFingerprint& identifier_key) const;
 
     // The pipeline's JSON form; without the components' "captured" unless asked for.
     boost::json::object to_nuvexlink_dict(bool include_captured = false) const;

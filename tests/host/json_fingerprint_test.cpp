@@ -1,12 +1,12 @@
 // Equal JSON values share a fingerprint, whatever the order of their keys; values that differ
 // in kind, content, order of elements or pairing of keys and values do not.
 
+#include "host/json_fingerprint.hpp"
+
 #include <gtest/gtest.h>
 
 #include <boost/json/parse.hpp>
 #include <set>
-
-#include "host/json_fingerprint.hpp"
 
 namespace {
 
@@ -25,11 +25,32 @@ TEST(JsonFingerprint, EqualValuesShareOne) {
 }
 
 TEST(JsonFingerprint, DifferentValuesDiffer) {
-    const char* values[] = {
-        "null", "false", "true", "0", "1", "1.0", "-1", "18446744073709551615", "\"1\"", "\"\"",
-        "[]", "{}", "[1, 2]", "[2, 1]", "[[1], 2]", "[1, [2]]", R"({"a": 1, "b": 2})",
-        R"({"a": 2, "b": 1})", R"({"a": []})", R"({"a": {}})", R"({"a": null})", R"({"b": null})",
-        R"({"a": 1})", R"({"a": 1, "c": 1})", R"(["a", "b"])", R"(["ab"])"};
+    const char* values[] = {"null",
+                            "false",
+                            "true",
+                            "0",
+                            "1",
+                            "1.0",
+                            "-1",
+                            "18446744073709551615",
+                            "\"1\"",
+                            "\"\"",
+                            "[]",
+                            "{}",
+                            "[1, 2]",
+                            "[2, 1]",
+                            "[[1], 2]",
+                            "[1, [2]]",
+                            R"({"a": 1, "b": 2})",
+                            R"({"a": 2, "b": 1})",
+                            R"({"a": []})",
+                            R"({"a": {}})",
+                            R"({"a": null})",
+                            R"({"b": null})",
+                            R"({"a": 1})",
+                            R"({"a": 1, "c": 1})",
+                            R"(["a", "b"])",
+                            R"(["ab"])"};
     std::set<std::pair<std::uint64_t, std::uint64_t>> seen;
     for (const char* value : values) {
         const auto fingerprint = of(value);

@@ -1,12 +1,12 @@
 // The body reader takes the texts boost::json::parse takes, with the same values.
 
+#include "host/json_reader.hpp"
+
 #include <gtest/gtest.h>
 
 #include <boost/json/parse.hpp>
 #include <string>
 #include <vector>
-
-#include "host/json_reader.hpp"
 
 namespace {
 
@@ -23,9 +23,9 @@ TEST(JsonReader, ReadsWhatTheParserReads) {
              R"( {"a": [1, -0, -0.0, 1.5e-7, 1E5, 18446744073709551615, -9223372036854775808,
               -9223372036854775809, 123456789012345678901234567890, true, false, null],
               "b": {"": "", "x": {}}, "a": "duplicate keys: the last one counts"} )",
-          R"("\ud83d\ude00 caf\u00e9 \n\t\"\\\/ \u0000 plain run longer than sixteen bytes")",
-          "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\"", "1e400", "-1e400", "1e-400", "\t7\r\n",
-          nested}) {
+             R"("\ud83d\ude00 caf\u00e9 \n\t\"\\\/ \u0000 plain run longer than sixteen bytes")",
+             "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\"", "1e400", "-1e400", "1e-400",
+             "\t7\r\n", nested}) {
         bool failed = true;
         const auto value = read(text, failed);
         EXPECT_FALSE(failed) << text;
@@ -35,12 +35,39 @@ TEST(JsonReader, ReadsWhatTheParserReads) {
 
 TEST(JsonReader, RefusesWhatTheParserRefuses) {
     const std::string too_deep = std::string(33, '[') + std::string(33, ']');
-    for (const std::string& text : std::vector<std::string>{
-             "", " ", "01", "1.", ".5", "-", "1e", "+1", "[1,]", "{\"a\":1,}", "{\"a\" 1}", "{1: 2}",
-          "[1 2]", "1 2", "tru", "nulll", "NaN", "Infinity", "\"\\ud800\"", "\"\\udc00\"",
-          "\"\\ud800\\u0041\"", "\"\\u12\"", "\"\\x\"", "\"unterminated", "\"\x1f\"",
-          "\"\xc0\x80\"", "\"\xed\xa0\x80\"", "\"\xf4\x90\x80\x80\"", "\"\x80\"", "\"\xe2\x82\"",
-          "\xef\xbb\xbf" "1", too_deep}) {
+    for (const std::string& text : std::vector<std::string>{"",
+                                                            " ",
+                                                            "01",
+                                                            "1.",
+                                                            ".5",
+                                                            "-",
+                                                            "1e",
+                                                            "+1",
+                                                            "[1,]",
+                                                            "{\"a\":1,}",
+                                                            "{\"a\" 1}",
+                                                            "{1: 2}",
+                                                            "[1 2]",
+                                                            "1 2",
+                                                            "tru",
+                                                            "nulll",
+                                                            "NaN",
+                                                            "Infinity",
+                                                            "\"\\ud800\"",
+                                                            "\"\\udc00\"",
+                                                            "\"\\ud800\\u0041\"",
+                                                            "\"\\u12\"",
+                                                            "\"\\x\"",
+                                                            "\"unterminated",
+                                                            "\"\x1f\"",
+                                                            "\"\xc0\x80\"",
+                                                            "\"\xed\xa0\x80\"",
+                                                            "\"\xf4\x90\x80\x80\"",
+                                                            "\"\x80\"",
+                                                            "\"\xe2\x82\"",
+                                                            "\xef\xbb\xbf"
+                                                            "1",
+                                                            too_deep}) {
         bool failed = false;
         read(text, failed);
         boost::system::error_code parser_error;

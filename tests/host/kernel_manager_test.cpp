@@ -1,13 +1,14 @@
 // The kernel list read from connection files follows files that come and go, also once the
 // runtime folder's listing is reused between calls.
 
+#include "host/kernel_manager.hpp"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <ctime>
 
-#include "host/kernel_manager.hpp"
 #include "support/temp_dir.hpp"
 
 namespace {

@@ -52,8 +52,7 @@ struct FakePlatform::Impl {
         std::string key = route_key(request.method_string(), target);
         // Routes outside /v1/ (a notebook server's, say) are not the platform's to guard.
         if (target.starts_with("/v1/") && key != "POST /v1/auth/login" &&
-            authorization != "Bearer veyra-token" &&
-            authorization != "Bearer veyra-sdk-token") {
+            authorization != "Bearer veyra-token" && authorization != "Bearer veyra-sdk-token") {
             return {
                 401,
                 R"({"code": "AuthenticationError.INVALID_TOKEN", "message": "Token is invalid."})"};

@@ -32,7 +32,7 @@ struct WorkspaceSpec {
 };
 
 class FakePlatform {
-  public:
+public:
     FakePlatform();
     ~FakePlatform();
     FakePlatform(const FakePlatform&) = delete;
@@ -58,21 +58,21 @@ class FakePlatform {
     // Every request received, in order.
     std::vector<PlatformRequestRecord> requests() const;
 
-  private:
+private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 
 // Shortens the platform client's timeouts for one test, so a hung platform costs little.
 class ScopedPlatformTimeouts {
-  public:
+public:
     explicit ScopedPlatformTimeouts(std::chrono::milliseconds limit)
         : saved_(nuvex_link::veyra::timeouts()) {
         nuvex_link::veyra::set_timeouts({limit, limit});
     }
     ~ScopedPlatformTimeouts() { nuvex_link::veyra::set_timeouts(saved_); }
 
-  private:
+private:
     nuvex_link::veyra::Timeouts saved_;
 };
 

@@ -1,6 +1,7 @@
 #include "support/test_server.hpp"
 
 #include <gtest/gtest.h>
+#include <strings.h>
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -12,7 +13,6 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
-#include <strings.h>
 #include <thread>
 
 #include "host/server.hpp"
@@ -134,7 +134,8 @@ HttpResponse TestServer::request(std::string_view method, std::string_view targe
     const auto& message = parser.get();
     HttpResponse response;
     response.status = static_cast<int>(message.result_int());
-    for (const auto& field : message) response.headers.emplace_back(field.name_string(), field.value());
+    for (const auto& field : message)
+        response.headers.emplace_back(field.name_string(), field.value());
     response.body = message.body();
     return response;
 }
@@ -177,8 +178,7 @@ WebSocketClient::~WebSocketClient() { close(); }
 
 std::optional<std::string> WebSocketClient::read(std::chrono::milliseconds timeout) {
     std::unique_lock lock(impl_->mutex);
-    impl_->arrived.wait_for(lock, timeout,
-                            [&] { return !impl_->messages.empty() || impl_->done; });
+    impl_->arrived.wait_for(lock, timeout, [&] { return !impl_->messages.empty() || impl_->done; });
     if (impl_->messages.empty()) return std::nullopt;
     std::string message = std::move(impl_->messages.front());
     impl_->messages.pop_front();

@@ -54,8 +54,7 @@ public:
     // target is the path with its query (without the token, which is added unless
     // with_token is false).
     HttpResponse get(std::string_view target, bool with_token = true) const;
-    HttpResponse post(std::string_view target, std::string_view body,
-                      bool with_token = true) const;
+    HttpResponse post(std::string_view target, std::string_view body, bool with_token = true) const;
     HttpResponse request(std::string_view method, std::string_view target, std::string_view body,
                          const std::vector<std::pair<std::string, std::string>>& headers = {},
                          bool with_token = true) const;

@@ -87,10 +87,11 @@ NuvexLinkPipelineModel pipeline_of(json::object& body, host::PreparedBody* prepa
 // "..", "." and links are resolved; a pipeline must never make the server delete anything else.
 void remove_cache_directory(std::string_view diskcache_dir) {
     std::error_code error;
-    const auto root = std::filesystem::weakly_canonical(
-        nuvex_link_core::APP_TEMP_DIRECTORY / "pipelines", error);
+    const auto root =
+        std::filesystem::weakly_canonical(nuvex_link_core::APP_TEMP_DIRECTORY / "pipelines", error);
     if (error) return;
-    const auto target = std::filesystem::weakly_canonical(std::filesystem::path(diskcache_dir), error);
+    const auto target =
+        std::filesystem::weakly_canonical(std::filesystem::path(diskcache_dir), error);
     if (error) return;
     const auto relative = target.lexically_relative(root);
     if (relative.empty() || relative == "." || *relative.begin() == "..") return;
@@ -130,10 +131,10 @@ void DAGHandler::post(const host::PathArgs& path_args) {
     json::object& body = body_value.get_object();
     for (const char* key : kBodyKeys) {
         if (!body.contains(key)) {
-            _finish_with_result(HTTPStatus::BAD_REQUEST,
-                                json::object{{"message", std::string(key) +
-                                                             " is required in the body of the "
-                                                             "request."}});
+            _finish_with_result(
+                HTTPStatus::BAD_REQUEST,
+                json::object{{"message", std::string(key) + " is required in the body of the "
+                                                            "request."}});
             return;
         }
     }
@@ -207,7 +208,8 @@ void DAGHandler::_remove_unused_kernels_on_cabinet() {
             remove_cache_directory(*diskcache_dir);
         }
         full_update_texts.erase(entry->first);
-        dispose_after_answer(std::make_shared<const NuvexLinkPipelineModel>(std::move(entry->second)));
+        dispose_after_answer(
+            std::make_shared<const NuvexLinkPipelineModel>(std::move(entry->second)));
         entry = dag_cabinet.erase(entry);
     }
 }

@@ -8,8 +8,8 @@
 #include <random>
 #include <string>
 
-#include "support/pipelines.hpp"
 #include "nuvex_link/server/misc/read_archive.hpp"
+#include "support/pipelines.hpp"
 #include "support/test_server.hpp"
 
 namespace fs = std::filesystem;
@@ -67,8 +67,8 @@ TEST(CacheExport, RefusalsSendNoProgress) {
     store_pipeline(server, "empty", pipeline_of_shapes({}, {}));
     store_pipeline(
         server, "uncached",
-        pipeline_of_shapes({{"a", "/x", "successful", "not_cached"}, {"b", "/x", "failed", "cached"}},
-                      {}));
+        pipeline_of_shapes(
+            {{"a", "/x", "successful", "not_cached"}, {"b", "/x", "failed", "cached"}}, {}));
     WebSocketClient empty_client(server, "empty");
     WebSocketClient uncached_client(server, "uncached");
 
@@ -113,13 +113,14 @@ TEST(CacheExport, DownloadsTheCachedComponentsWithProgress) {
     write_file(caches / "b" / "b.bin", "bee");
     write_file(caches / "skipped" / "s.bin", "no");
 
-    store_pipeline(server, "k",
-                   pipeline_of_shapes({{"a", (caches / "first-a").string()},
-                                  {"b", (caches / "b").string(), "successful", "cached", {"a"}},
-                                  {"n", (caches / "skipped").string(), "failed", "cached"},
-                                  {"c", std::nullopt, "successful", "cached", {"a", "b"}},
-                                  {"a", (caches / "a").string()}},
-                                 {}));
+    store_pipeline(
+        server, "k",
+        pipeline_of_shapes({{"a", (caches / "first-a").string()},
+                            {"b", (caches / "b").string(), "successful", "cached", {"a"}},
+                            {"n", (caches / "skipped").string(), "failed", "cached"},
+                            {"c", std::nullopt, "successful", "cached", {"a", "b"}},
+                            {"a", (caches / "a").string()}},
+                           {}));
     WebSocketClient client(server, "k");
 
     auto response = server.get(export_target("k"));

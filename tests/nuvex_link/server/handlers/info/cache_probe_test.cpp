@@ -44,12 +44,12 @@ TEST(CacheInfo, OneKernelCountsOnlySuccessfulCachedComponents) {
 
     store_pipeline(server, "k-1",
                    pipeline_of_shapes({{"a", ok},
-                                  {"no-dir", std::nullopt},
-                                  {"failed", other, "failed", "cached"},
-                                  {"not-cached", other, "successful", "not_cached"},
-                                  {"null-status", other, std::nullopt, "cached"},
-                                  {"again", ok}},
-                                 "/tmp/pipelines/k-1"));
+                                       {"no-dir", std::nullopt},
+                                       {"failed", other, "failed", "cached"},
+                                       {"not-cached", other, "successful", "not_cached"},
+                                       {"null-status", other, std::nullopt, "cached"},
+                                       {"again", ok}},
+                                      "/tmp/pipelines/k-1"));
     auto response = server.get("/nuvex-link/cache/info?kernel_id=k-1");
     EXPECT_EQ(response.status, 200);
     // The same folder listed twice counts twice.

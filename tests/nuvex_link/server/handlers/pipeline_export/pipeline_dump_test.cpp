@@ -22,7 +22,8 @@ std::string body_for(std::string_view kernel_id, std::string_view cell_ids) {
 
 TEST(PipelineExport, AnswersThePipelineWithoutCapturedValues) {
     TestServer server;
-    auto pipeline = pipeline_of_shapes({{"a", "/c/a"}, {"b", std::nullopt, "failed", {}, {"a"}}}, "/c");
+    auto pipeline =
+        pipeline_of_shapes({{"a", "/c/a"}, {"b", std::nullopt, "failed", {}, {"a"}}}, "/c");
     store_pipeline(server, "k", pipeline);
 
     auto all = server.post(kRoute, body_for("k", "[]"));

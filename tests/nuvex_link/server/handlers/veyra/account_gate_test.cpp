@@ -13,8 +13,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using nuvex_link::veyra::veyra_settings;
-using test_support::FakePlatform;
 using test_support::expect_json_answer;
+using test_support::FakePlatform;
 using test_support::HttpResponse;
 using test_support::TestServer;
 
@@ -30,7 +30,7 @@ std::string login_body(std::string_view veyra_url) {
 }
 
 class AccountGate : public testing::Test {
-  protected:
+protected:
     boost::json::value settings_on_disk() const {
         return boost::json::parse(test_support::read_file(server_.command_line().veyra_settings));
     }

@@ -10,15 +10,15 @@ namespace {
 
 using namespace std::chrono_literals;
 using nuvex_link::veyra::veyra_settings;
-using test_support::FakePlatform;
 using test_support::expect_json_answer;
+using test_support::FakePlatform;
 using test_support::HttpResponse;
 using test_support::TestServer;
 
 constexpr const char* kProjects = "/nuvex-link/veyra/projects";
 
 class ProjectPick : public testing::Test {
-  protected:
+protected:
     void SetUp() override { platform_.log_in_client(); }
     int mounts(std::string_view project) const {
         return platform_.calls("POST", "/v1/projects/" + std::string(project) + "/datasets/mount");

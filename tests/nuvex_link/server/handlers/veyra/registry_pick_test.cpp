@@ -10,15 +10,15 @@
 namespace {
 
 using nuvex_link::veyra::veyra_settings;
-using test_support::FakePlatform;
 using test_support::expect_json_answer;
+using test_support::FakePlatform;
 using test_support::HttpResponse;
 using test_support::TestServer;
 
 constexpr const char* kRegistries = "/nuvex-link/veyra/model-registries";
 
 class RegistryPick : public testing::Test {
-  protected:
+protected:
     void SetUp() override { platform_.log_in_client(); }
 
     FakePlatform platform_;
