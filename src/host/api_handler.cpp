@@ -4,7 +4,7 @@
 
 #include "host/exchange.hpp"
 #include "host/http_error.hpp"
-#include "host/json_body.hpp"
+#include "host/json_reader.hpp"
 #include "host/json_text.hpp"
 #include "host/log.hpp"
 
@@ -44,13 +44,16 @@ boost::json::value APIHandler::get_json_body() {
     auto& request = exchange_.request();
     if (request.body.empty()) return nullptr;
     if (request.parsed_body) {
-        // The parsed body is handed over once; a second call parses again.
-        boost::json::value body = std::move(*request.parsed_body);
+        // Handed over once (a second call parses again), copied out of the memory the parse
+        // used so that the handler may keep any part of it. A route's BodyPreparer may have
+        // taken the large parts already.
+        boost::json::value body(std::move(request.parsed_body->document),
+                                boost::json::storage_ptr());
         request.parsed_body.reset();
         return body;
     }
     boost::system::error_code error;
-    boost::json::value body = parse_json_body(request.body, error);
+    boost::json::value body = read_json(request.body, {}, error);
     if (error) throw HTTPError(400, "Invalid JSON in body of request");
     return body;
 }

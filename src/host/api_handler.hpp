@@ -30,9 +30,11 @@ public:
     virtual ~PreparedBody() = default;
 };
 
-// Called with the parsed body (it may take parts of it); returns null when it has nothing to
-// prepare. It must depend on the body alone and never throw.
-using BodyPreparer = std::function<std::unique_ptr<PreparedBody>(boost::json::value& body)>;
+struct JsonBody;
+
+// Called with the parsed body (it may take parts of it, keeping the body's memory with them);
+// returns null when it has nothing to prepare. It must depend on the body alone.
+using BodyPreparer = std::function<std::unique_ptr<PreparedBody>(JsonBody& body)>;
 
 class APIHandler {
 public:

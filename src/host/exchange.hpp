@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/api_handler.hpp"
+#include "host/json_body.hpp"
 
 namespace host {
 
@@ -23,7 +24,7 @@ struct Request {
     Fields headers;    // as received
     std::string body;
     // The body parsed on the network thread (null when empty); nullopt when it is not JSON.
-    std::optional<boost::json::value> parsed_body;
+    std::optional<JsonBody> parsed_body;
     std::unique_ptr<PreparedBody> prepared;
     bool keep_alive = true;
 };

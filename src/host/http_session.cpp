@@ -191,7 +191,7 @@ void HttpSession::on_body(beast::error_code error) {
         boost::system::error_code parse_error;
         auto parsed = parse_json_body(request_.body, parse_error);
         if (!parse_error) {
-            request_.parsed_body = std::move(parsed);
+            request_.parsed_body.emplace(std::move(parsed));
             if (match_->route->prepare_body) {
                 try {
                     request_.prepared = match_->route->prepare_body(*request_.parsed_body);

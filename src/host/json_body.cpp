@@ -34,10 +34,19 @@ private:
 };
 
 }  // namespace
+}  // namespace host
 
-json::value parse_json_body(std::string_view text, boost::system::error_code& error) {
-    auto arena = json::make_shared_resource<BodyArena>(first_block_size(text.size()));
-    return read_json(text, std::move(arena), error);
+// Values in a body's block need no freeing one by one, so their destructors skip the walk.
+template <>
+struct boost::json::is_deallocate_trivial<host::BodyArena> : std::true_type {};
+
+namespace host {
+
+JsonBody parse_json_body(std::string_view text, boost::system::error_code& error) {
+    auto arena = std::make_shared<BodyArena>(first_block_size(text.size()));
+    // Constructed, never assigned: assigning a value across memory resources copies it.
+    json::value document = read_json(text, json::storage_ptr(arena.get()), error);
+    return JsonBody{std::move(arena), std::move(document)};
 }
 
 }  // namespace host

@@ -4,12 +4,12 @@
 // digests stands in for comparing two large documents that live in memory far apart.
 
 #include <boost/json/fwd.hpp>
-#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 namespace host {
 
+// Either half is well mixed on its own, so hash tables may take `first` as the hash.
 struct JsonFingerprint {
     std::uint64_t first = 0;
     std::uint64_t second = 0;
@@ -21,10 +21,5 @@ JsonFingerprint json_fingerprint(const boost::json::value& value);
 JsonFingerprint json_fingerprint(const boost::json::object& object);
 // The fingerprint of a JSON string holding this text.
 JsonFingerprint json_fingerprint(std::string_view text);
-
-// For hash tables keyed by fingerprints: any 64 bits of one are already well mixed.
-struct JsonFingerprintHash {
-    std::size_t operator()(const JsonFingerprint& fingerprint) const { return fingerprint.first; }
-};
 
 }  // namespace host

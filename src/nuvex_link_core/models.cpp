@@ -153,36 +153,47 @@ NuvexLinkPipelineModel::NuvexLinkPipelineModel(std::string_view identifier)
     : NuvexLinkPipelineModel(json::object{{"identifier", identifier},
                                           {"name", ""},
                                           {"diskcache_dir", nullptr},
-                                          {"graph", json::object{{"components", json::array()}}}}) {
+                                          {"graph", json::object{{"components", json::array()}}}},
+                             nullptr) {}
+
+NuvexLinkPipelineModel::NuvexLinkPipelineModel(json::object checked,
+                                               std::shared_ptr<const void> memory)
+    : content_(std::make_unique<Content>(std::move(checked), std::move(memory))) {}
+
+NuvexLinkPipelineModel NuvexLinkPipelineModel::from_json(json::object object,
+                                                         std::shared_ptr<const void> memory) {
+    return NuvexLinkPipelineModel(check_pipeline(std::move(object)), std::move(memory));
 }
 
-NuvexLinkPipelineModel::NuvexLinkPipelineModel(json::object checked)
-    : content_(std::make_unique<Content>(std::move(checked))) {}
-
-NuvexLinkPipelineModel NuvexLinkPipelineModel::from_json(json::object object) {
-    return NuvexLinkPipelineModel(check_pipeline(std::move(object)));
-}
-
-NuvexLinkPipelineModel::Content::Content(json::object checked) : json(std::move(checked)) {
+NuvexLinkPipelineModel::Content::Content(json::object checked, std::shared_ptr<const void> memory)
+    : memory(std::move(memory)), json(std::move(checked)) {
     const auto& list = json.at("graph").at("components").get_array();
     components.reserve(list.size());
-    latest_by_identifier.reserve(list.size());
+    std::size_t capacity = 8;
+    while (capacity < 2 * list.size()) capacity *= 2;
+    slots.assign(capacity, 0);
     for (const auto& component : list) {
         components.emplace_back(component.get_object());
-        const auto [latest, inserted] = latest_by_identifier.try_emplace(
-            components.back().identifier_key(), components.size() - 1);
-        if (!inserted) {
-            components[latest->second].stands_for_identifier_ = false;
-            latest->second = components.size() - 1;
-        }
+        std::uint32_t* slot = slot_of(components.back().identifier_key());
+        if (*slot != 0) components[*slot - 1].stands_for_identifier_ = false;
+        *slot = static_cast<std::uint32_t>(components.size());
+    }
+}
+
+// The slot that holds the identifier, or the free one where it would go.
+std::uint32_t* NuvexLinkPipelineModel::Content::slot_of(
+    const host::JsonFingerprint& identifier_key) {
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t at = identifier_key.first & mask;; at = (at + 1) & mask) {
+        const std::uint32_t held = slots[at];
+        if (held == 0 || components[held - 1].identifier_key() == identifier_key) return &slots[at];
     }
 }
 
 const NuvexLinkComponentModel* NuvexLinkPipelineModel::find_component(
     const host::JsonFingerprint& identifier_key) const {
-    const auto found = content_->latest_by_identifier.find(identifier_key);
-    return found == content_->latest_by_identifier.end() ? nullptr
-                                                         : &content_->components[found->second];
+    const std::uint32_t held = *content_->slot_of(identifier_key);
+    return held == 0 ? nullptr : &content_->components[held - 1];
 }
 
 const NuvexLinkComponentModel* NuvexLinkPipelineModel::find_component(

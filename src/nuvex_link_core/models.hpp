@@ -3,12 +3,12 @@
 // with typed read access to the fields the handlers use. Unknown keys are kept.
 
 #include <boost/json/object.hpp>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "host/json_fingerprint.hpp"
@@ -61,7 +61,9 @@ public:
     // An empty pipeline of a kernel: no name, no cache folder, no components.
     explicit NuvexLinkPipelineModel(std::string_view identifier);
     // Checks the object (throws ModelError) and fills the optional fields that are absent.
-    static NuvexLinkPipelineModel from_json(boost::json::object object);
+    // When the object's values borrow memory they do not own, `memory` is kept with them.
+    static NuvexLinkPipelineModel from_json(boost::json::object object,
+                                            std::shared_ptr<const void> memory = {});
 
     NuvexLinkPipelineModel(NuvexLinkPipelineModel&&) noexcept = default;
     NuvexLinkPipelineModel& operator=(NuvexLinkPipelineModel&&) noexcept = default;
@@ -84,17 +86,21 @@ public:
     const boost::json::object& json() const { return content_->json; }
 
 private:
-    explicit NuvexLinkPipelineModel(boost::json::object checked);
+    NuvexLinkPipelineModel(boost::json::object checked, std::shared_ptr<const void> memory);
 
     // Kept on the heap and never moved, so the component views stay valid when the pipeline
     // moves (moving a JSON object between two memory resources would copy it).
     struct Content {
-        explicit Content(boost::json::object checked);
+        Content(boost::json::object checked, std::shared_ptr<const void> memory);
 
-        boost::json::object json;
+        std::shared_ptr<const void> memory;
+        boost::json::object json;  // after memory, so destroyed before it
         std::vector<NuvexLinkComponentModel> components;
-        std::unordered_map<host::JsonFingerprint, std::size_t, host::JsonFingerprintHash>
-            latest_by_identifier;
+        // Open addressing over the identifier keys: 1 + the index of the component that stands
+        // for an identifier, 0 for a free slot. One block, not a node per component.
+        std::vector<std::uint32_t> slots;
+
+        std::uint32_t* slot_of(const host::JsonFingerprint& identifier_key);
     };
     std::unique_ptr<Content> content_;
 };

@@ -54,9 +54,10 @@ bool announces_stored_pipeline(const json::object& body) {
 // The pipeline of a body, checked on the network thread, or the text of its failure.
 class PreparedPipeline : public host::PreparedBody {
 public:
-    explicit PreparedPipeline(json::object& successful) {
+    PreparedPipeline(json::object& successful, std::shared_ptr<const void> memory) {
         try {
-            pipeline_.emplace(NuvexLinkPipelineModel::from_json(std::move(successful)));
+            pipeline_.emplace(
+                NuvexLinkPipelineModel::from_json(std::move(successful), std::move(memory)));
         } catch (const std::exception& error) {
             failure_ = error.what();
         }
@@ -180,12 +181,13 @@ void DAGHandler::transmit(std::string_view kernel_id, const json::value& data) {
     transmit_to_kernel(kernel_id, data);
 }
 
-std::unique_ptr<host::PreparedBody> DAGHandler::prepare_body(json::value& body) {
-    auto* object = body.if_object();
+std::unique_ptr<host::PreparedBody> DAGHandler::prepare_body(host::JsonBody& body) {
+    auto* object = body.document.if_object();
     if (!object || !announces_stored_pipeline(*object)) return nullptr;
     auto* successful = object->if_contains("successful");
     if (!successful || !successful->is_object()) return nullptr;
-    return std::make_unique<PreparedPipeline>(successful->get_object());
+    // The pipeline keeps the body's memory; the rest of the body is copied out for the handler.
+    return std::make_unique<PreparedPipeline>(successful->get_object(), body.memory);
 }
 
 void DAGHandler::_finish_with_result(HTTPStatus status_code, const json::value& result) {

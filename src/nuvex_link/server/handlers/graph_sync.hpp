@@ -10,6 +10,7 @@
 
 #include "host/api_handler.hpp"
 #include "host/http_status.hpp"
+#include "host/json_body.hpp"
 #include "nuvex_link_core/models.hpp"
 
 namespace nuvex_link::server::handlers {
@@ -32,7 +33,7 @@ public:
 
     // Beside the network: turns the pipeline a "pipeline:updated"/"successful" body carries
     // into the model (or the failure to), taking it out of the body.
-    static std::unique_ptr<host::PreparedBody> prepare_body(boost::json::value& body);
+    static std::unique_ptr<host::PreparedBody> prepare_body(host::JsonBody& body);
 
 private:
     void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);
