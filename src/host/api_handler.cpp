@@ -29,8 +29,11 @@ void APIHandler::clear_header(std::string_view name) { exchange_.clear_header(na
 void APIHandler::set_status(int status) { exchange_.set_status(status); }
 void APIHandler::write(std::string_view chunk) { exchange_.write(chunk); }
 void APIHandler::flush() { exchange_.flush(); }
-void APIHandler::finish() { exchange_.finish({}); }
+void APIHandler::finish() { exchange_.finish(std::string_view()); }
 void APIHandler::finish(std::string_view text) { exchange_.finish(text); }
+void APIHandler::finish(std::shared_ptr<const std::string> text) {
+    exchange_.finish(std::move(text));
+}
 void APIHandler::finish(const boost::json::value& object) {
     exchange_.set_header("Content-Type", "application/json");
     exchange_.finish(to_json_text(object));

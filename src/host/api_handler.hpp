@@ -58,6 +58,8 @@ public:
     void flush();
     void finish();
     void finish(std::string_view text);
+    // A text shared with others (a kept answer, say) is written without a copy.
+    void finish(std::shared_ptr<const std::string> text);
     // Serialised with the server's JSON text writer.
     void finish(const boost::json::value& object);
     bool finished() const;

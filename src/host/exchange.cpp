@@ -118,6 +118,14 @@ void Exchange::finish(std::string_view text) {
     sink_->send(std::move(bytes), true, false, std::move(leftovers_));
 }
 
+void Exchange::finish(std::shared_ptr<const std::string> text) {
+    if (headers_sent_ || !pending_.empty()) return finish(std::string_view(*text));
+    if (finished_) throw std::logic_error("finish() called twice");
+    std::string bytes = head(text->size());
+    finished_ = true;
+    sink_->send(std::move(bytes), true, false, std::move(leftovers_), std::move(text));
+}
+
 void Exchange::dispose_after_answer(std::shared_ptr<const void> leftover) {
     leftovers_.push_back(std::move(leftover));
 }

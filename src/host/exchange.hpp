@@ -36,9 +36,11 @@ using Leftovers = std::vector<std::shared_ptr<const void>>;
 class AnswerSink {
 public:
     virtual ~AnswerSink() = default;
-    // Queues bytes for the client. With wait, blocks until the socket took them and returns
-    // false when the client is gone. last ends the answer.
-    virtual bool send(std::string bytes, bool last, bool wait, Leftovers leftovers = {}) = 0;
+    // Queues bytes for the client, then the shared text if any (written from where it is,
+    // not copied). With wait, blocks until the socket took them and returns false when the
+    // client is gone. last ends the answer.
+    virtual bool send(std::string bytes, bool last, bool wait, Leftovers leftovers = {},
+                      std::shared_ptr<const std::string> shared = {}) = 0;
     // Drops the connection (an answer that cannot be completed).
     virtual void abort() = 0;
 };
@@ -60,6 +62,7 @@ public:
     void write(std::string_view chunk);
     void flush();
     void finish(std::string_view text);
+    void finish(std::shared_ptr<const std::string> text);
     bool finished() const { return finished_; }
     bool headers_sent() const { return headers_sent_; }
     // Keeps an object until the answer is complete, then lets the network thread destroy it.

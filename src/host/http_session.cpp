@@ -1,6 +1,7 @@
 #include "host/http_session.hpp"
 
 #include <algorithm>
+#include <array>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
@@ -36,10 +37,11 @@ public:
     SessionSink(std::shared_ptr<HttpSession> session, ServerContext& context)
         : session_(std::move(session)), context_(context) {}
 
-    bool send(std::string bytes, bool last, bool wait, Leftovers leftovers) override {
+    bool send(std::string bytes, bool last, bool wait, Leftovers leftovers,
+              std::shared_ptr<const std::string> shared) override {
         auto done = wait ? std::make_shared<std::promise<bool>>() : nullptr;
         auto written = done ? done->get_future() : std::future<bool>();
-        session_->send(std::move(bytes), last, done, std::move(leftovers));
+        session_->send({std::move(bytes), std::move(shared), last, done}, std::move(leftovers));
         if (!wait) return true;
         // A stopping server stops waiting for a client that no longer gets served.
         while (written.wait_for(std::chrono::milliseconds(200)) != std::future_status::ready) {
@@ -64,7 +66,7 @@ void run_handler(ServerContext& context, Exchange& exchange, const RouteMatch& m
         } else {
             handler->get(match.path_args);
         }
-        if (!exchange.finished()) exchange.finish({});
+        if (!exchange.finished()) exchange.finish(std::string_view());
         return;
     } catch (const HTTPError& error) {
         exchange.fail(error.status(), {{"message", error.message()}, {"reason", nullptr}});
@@ -217,15 +219,13 @@ void HttpSession::answer_from_host(int status, std::string_view message) {
     exchange.fail(status, {{"message", message}, {"reason", nullptr}});
 }
 
-void HttpSession::send(std::string bytes, bool last, std::shared_ptr<std::promise<bool>> done,
-                       Leftovers leftovers) {
+void HttpSession::send(Pending part, Leftovers leftovers) {
     // The leftovers go with the task and are destroyed with it, on the network thread.
-    net::post(stream_.get_executor(),
-              [self = shared_from_this(), bytes = std::move(bytes), last, done = std::move(done),
-               leftovers = std::move(leftovers)]() mutable {
-                  self->writes_.push_back({std::move(bytes), last, std::move(done)});
-                  if (!self->writing_) self->write_next();
-              });
+    net::post(stream_.get_executor(), [self = shared_from_this(), part = std::move(part),
+                                       leftovers = std::move(leftovers)]() mutable {
+        self->writes_.push_back(std::move(part));
+        if (!self->writing_) self->write_next();
+    });
 }
 
 void HttpSession::abort() {
@@ -239,7 +239,10 @@ void HttpSession::abort() {
 void HttpSession::write_next() {
     writing_ = true;
     stream_.expires_after(kWriteTimeout);
-    net::async_write(stream_, net::buffer(writes_.front().bytes),
+    const Pending& part = writes_.front();
+    const std::array<net::const_buffer, 2> buffers{
+        net::buffer(part.bytes), part.shared ? net::buffer(*part.shared) : net::const_buffer()};
+    net::async_write(stream_, buffers,
                      [self = shared_from_this()](beast::error_code error, std::size_t) {
                          self->on_write(error);
                      });

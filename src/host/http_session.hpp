@@ -22,9 +22,16 @@ public:
     HttpSession(boost::asio::ip::tcp::socket&& socket, ServerContext& context);
     void run();
 
+    // Part of an answer: bytes, then a shared text written from where it is.
+    struct Pending {
+        std::string bytes;
+        std::shared_ptr<const std::string> shared;
+        bool last;
+        std::shared_ptr<std::promise<bool>> done;
+    };
+
     // Called from the handler thread through the session's answer sink.
-    void send(std::string bytes, bool last, std::shared_ptr<std::promise<bool>> done,
-              Leftovers leftovers);
+    void send(Pending part, Leftovers leftovers);
     void abort();
 
 private:
@@ -42,11 +49,6 @@ private:
     std::optional<RouteMatch> match_;
     Request request_;
 
-    struct Pending {
-        std::string bytes;
-        bool last;
-        std::shared_ptr<std::promise<bool>> done;
-    };
     std::deque<Pending> writes_;
     bool writing_ = false;
     bool keep_alive_ = true;

@@ -25,7 +25,8 @@ namespace {
 // The GET answer of each stored pipeline (its update from an empty pipeline) as JSON text,
 // made on the first GET and dropped whenever the kernel's entry in dag_cabinet changes. A
 // stored pipeline never changes in place, so the text stays true while the entry does.
-std::unordered_map<std::string, std::string> full_update_texts;
+// Answers share the text rather than copying it.
+std::unordered_map<std::string, std::shared_ptr<const std::string>> full_update_texts;
 
 constexpr const char* kBodyKeys[] = {"procedure", "status", "msg", "successful"};
 
@@ -115,7 +116,10 @@ void DAGHandler::get(const host::PathArgs& path_args) {
         const json::storage_ptr scratch = json::make_shared_resource<json::monotonic_resource>();
         const NuvexLinkPipelineModel empty(kernel_id);
         const json::value update(misc::get_dag_update_info(empty, stored->second).dict(scratch));
-        memo = full_update_texts.emplace(kernel_id, host::to_json_text(update)).first;
+        memo =
+            full_update_texts
+                .emplace(kernel_id, std::make_shared<const std::string>(host::to_json_text(update)))
+                .first;
     }
     finish_with_json_text(*this, HTTPStatus::OK, memo->second);
 }

@@ -17,5 +17,7 @@ void finish_with_json(host::APIHandler& handler, HTTPStatus status_code,
 // The same answer for a result already written as JSON text.
 void finish_with_json_text(host::APIHandler& handler, HTTPStatus status_code,
                            std::string_view text);
+void finish_with_json_text(host::APIHandler& handler, HTTPStatus status_code,
+                           std::shared_ptr<const std::string> text);
 
 }  // namespace nuvex_link::server::handlers
