@@ -84,21 +84,35 @@ boost::json::array kernels_from_server(const std::string& jupyter_url, const std
 boost::json::array KernelManager::list_kernels() const {
     if (!jupyter_url_.empty()) return kernels_from_server(jupyter_url_, jupyter_token_);
     boost::json::array kernels;
-    for (const auto& id : connection_file_ids()) kernels.push_back(boost::json::object{{"id", id}});
+    for (const auto& id : *connection_file_ids())
+        kernels.push_back(boost::json::object{{"id", id}});
     return kernels;
+}
+
+KernelManager::KernelIds KernelManager::running_kernel_ids() const {
+    if (jupyter_url_.empty()) return connection_file_ids();
+    std::vector<std::string> ids;
+    for (const auto& kernel : kernels_from_server(jupyter_url_, jupyter_token_)) {
+        const auto* object = kernel.if_object();
+        const auto* id = object ? object->if_contains("id") : nullptr;
+        if (id && id->is_string()) ids.emplace_back(id->get_string());
+    }
+    std::sort(ids.begin(), ids.end());
+    return std::make_shared<const std::vector<std::string>>(std::move(ids));
 }
 
 // Listing the runtime folder costs system calls for every entry, on every pipeline post; the
 // folder's modification time tells whether a file came or went since the last listing. A
 // time less than two seconds old is not trusted: file systems stamp times coarsely, so a
 // file that came just after the listing could leave the time as it was.
-std::vector<std::string> KernelManager::connection_file_ids() const {
+KernelManager::KernelIds KernelManager::connection_file_ids() const {
     const std::lock_guard lock(listing_mutex_);
     struct stat folder {};
     const bool stamped = ::stat(runtime_dir_.c_str(), &folder) == 0;
     const auto stamp = std::make_pair(folder.st_mtim.tv_sec, folder.st_mtim.tv_nsec);
     if (stamped && listing_stamp_ == stamp) return listing_;
-    listing_ = ids_from_connection_files(runtime_dir_);
+    listing_ =
+        std::make_shared<const std::vector<std::string>>(ids_from_connection_files(runtime_dir_));
     listing_stamp_.reset();
     if (stamped && ::time(nullptr) - folder.st_mtim.tv_sec > 2) listing_stamp_ = stamp;
     return listing_;

@@ -5,6 +5,7 @@
 #include <boost/json/array.hpp>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,9 +24,12 @@ public:
     // Each kernel as an object whose "id" is its kernel id. Fails (std::runtime_error) when the
     // notebook server cannot be reached or answers with an error.
     boost::json::array list_kernels() const;
+    // The same kernels' ids, sorted. Fails as list_kernels does.
+    using KernelIds = std::shared_ptr<const std::vector<std::string>>;
+    KernelIds running_kernel_ids() const;
 
 private:
-    std::vector<std::string> connection_file_ids() const;
+    KernelIds connection_file_ids() const;
 
     std::filesystem::path runtime_dir_;
     std::string jupyter_url_;
@@ -33,7 +37,7 @@ private:
     // The last listing of the runtime folder and the folder's modification time then, when
     // that time can be trusted to change with the next file that comes or goes.
     mutable std::mutex listing_mutex_;
-    mutable std::vector<std::string> listing_;
+    mutable KernelIds listing_;
     mutable std::optional<std::pair<std::time_t, long>> listing_stamp_;
 };
 

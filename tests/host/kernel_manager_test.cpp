@@ -45,6 +45,7 @@ TEST(KernelManager, ConnectionFilesThatComeAndGoAreSeenAtTheNextCall) {
     age(runtime.path());
     EXPECT_EQ(ids(kernels), (std::vector<std::string>{"b"}));
     test_support::write_file(runtime.path() / "kernel-c.json", "{}");
+    EXPECT_EQ(*kernels.running_kernel_ids(), (std::vector<std::string>{"b", "c"}));
     EXPECT_EQ(ids(kernels), (std::vector<std::string>{"b", "c"}));
 }
 

@@ -1,10 +1,10 @@
 #include "nuvex_link/server/handlers/graph_sync.hpp"
 
+#include <algorithm>
 #include <boost/json/monotonic_resource.hpp>
 #include <boost/json/value.hpp>
 #include <filesystem>
 #include <optional>
-#include <unordered_set>
 
 #include "host/json_order.hpp"
 #include "host/json_text.hpp"
@@ -199,14 +199,9 @@ void DAGHandler::_finish_with_result(HTTPStatus status_code, const json::value& 
 }
 
 void DAGHandler::_remove_unused_kernels_on_cabinet() {
-    std::unordered_set<std::string> kernel_ids;
-    for (const auto& kernel : kernel_manager().list_kernels()) {
-        if (const auto* id = kernel.as_object().if_contains("id"); id && id->is_string()) {
-            kernel_ids.emplace(id->get_string());
-        }
-    }
+    const auto kernel_ids = kernel_manager().running_kernel_ids();
     for (auto entry = dag_cabinet.begin(); entry != dag_cabinet.end();) {
-        if (kernel_ids.contains(entry->first)) {
+        if (std::binary_search(kernel_ids->begin(), kernel_ids->end(), entry->first)) {
             ++entry;
             continue;
         }
