@@ -4,6 +4,7 @@
 #include <array>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
@@ -165,6 +166,10 @@ void HttpSession::on_header(beast::error_code error) {
                          [go_ahead](beast::error_code, std::size_t) {});
     }
     stream_.expires_after(kBodyTimeout);
+    const auto length = parser_->content_length();
+    if (match_->route->kind == RouteKind::http && length && *length > 0 && !parser_->chunked()) {
+        return read_body_directly(*length);
+    }
     http::async_read(stream_, buffer_, *parser_,
                      [self = shared_from_this()](beast::error_code error, std::size_t) {
                          self->on_body(error);
@@ -188,6 +193,25 @@ void HttpSession::on_body(beast::error_code error) {
     }
 
     request_.body = std::move(parser_->get().body());
+    hand_over();
+}
+
+// A body of declared length goes from the socket straight into the request; read through
+// the connection's buffer it would arrive in buffer-sized pieces and be copied once more.
+void HttpSession::read_body_directly(std::size_t length) {
+    request_.body.resize(length);
+    const std::size_t buffered = std::min(length, buffer_.size());
+    net::buffer_copy(net::buffer(request_.body.data(), buffered), buffer_.data());
+    buffer_.consume(buffered);
+    net::async_read(stream_, net::buffer(request_.body.data() + buffered, length - buffered),
+                    [self = shared_from_this()](beast::error_code error, std::size_t) {
+                        if (error) return;
+                        self->stream_.expires_never();
+                        self->hand_over();
+                    });
+}
+
+void HttpSession::hand_over() {
     if (request_.method == "POST" && !request_.body.empty()) {
         // Parsed here, beside the network, so the handler thread only does the handler's work.
         boost::system::error_code parse_error;

@@ -38,6 +38,9 @@ private:
     void read_header();
     void on_header(boost::beast::error_code error);
     void on_body(boost::beast::error_code error);
+    void read_body_directly(std::size_t length);
+    // Parses the body beside the network and passes the request to the handler thread.
+    void hand_over();
     void answer_from_host(int status, std::string_view message);
     void write_next();
     void on_write(boost::beast::error_code error);
