@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -71,6 +72,7 @@ public:
     Reader(std::string_view text, json::storage_ptr storage)
         : at_(text.data()),
           end_(text.data() + text.size()),
+          text_size_(text.size()),
           stack_(json::storage_ptr(), scratch_stack_, sizeof scratch_stack_) {
         stack_.reset(std::move(storage));
     }
@@ -182,25 +184,31 @@ private:
     }
 
     // The characters up to the closing quote (`at_` is just past the opening one). Without
-    // escapes they are a view of the text itself; otherwise decoded into `decoded_`, valid
-    // until the next string.
+    // escapes they are a view of the text itself; otherwise they are decoded into a buffer
+    // as long as the text (nothing decodes longer than it was written), valid until the next
+    // string.
     std::string_view string() {
         const char* run = at_;
-        bool escaped = false;
+        char* decoded = nullptr;
         while (true) {
             at_ = find_special(at_, end_);
             if (at_ == end_) throw Malformed{};
             const auto c = static_cast<unsigned char>(*at_);
             if (c == '"') {
                 std::string_view result(run, static_cast<std::size_t>(at_ - run));
-                if (escaped) result = decoded_.append(result);
+                if (decoded) {
+                    copy_run(run);
+                    result = std::string_view(decoded, static_cast<std::size_t>(out_ - decoded));
+                }
                 ++at_;
                 return result;
             }
             if (c == '\\') {
-                if (!escaped) decoded_.clear();
-                escaped = true;
-                decoded_.append(run, at_);
+                if (!decoded) {
+                    if (!decoded_) decoded_ = std::make_unique<char[]>(text_size_);
+                    decoded = out_ = decoded_.get();
+                }
+                copy_run(run);
                 ++at_;
                 escape();
                 run = at_;
@@ -210,6 +218,11 @@ private:
                 throw Malformed{};  // a control character must be escaped
             }
         }
+    }
+
+    void copy_run(const char* run) {
+        std::memcpy(out_, run, static_cast<std::size_t>(at_ - run));
+        out_ += at_ - run;
     }
 
     // One UTF-8 character of two to four bytes, as RFC 3629 allows them: no overlong forms,
@@ -245,22 +258,22 @@ private:
             case '"':
             case '\\':
             case '/':
-                decoded_ += c;
+                *out_++ = c;
                 return;
             case 'b':
-                decoded_ += '\b';
+                *out_++ = '\b';
                 return;
             case 'f':
-                decoded_ += '\f';
+                *out_++ = '\f';
                 return;
             case 'n':
-                decoded_ += '\n';
+                *out_++ = '\n';
                 return;
             case 'r':
-                decoded_ += '\r';
+                *out_++ = '\r';
                 return;
             case 't':
-                decoded_ += '\t';
+                *out_++ = '\t';
                 return;
             case 'u':
                 return append_utf8(code_point());
@@ -305,19 +318,19 @@ private:
 
     void append_utf8(std::uint32_t code) {
         if (code < 0x80) {
-            decoded_ += static_cast<char>(code);
+            *out_++ = static_cast<char>(code);
         } else if (code < 0x800) {
-            decoded_ += static_cast<char>(0xC0 | code >> 6);
-            decoded_ += static_cast<char>(0x80 | (code & 0x3F));
+            *out_++ = static_cast<char>(0xC0 | code >> 6);
+            *out_++ = static_cast<char>(0x80 | (code & 0x3F));
         } else if (code < 0x10000) {
-            decoded_ += static_cast<char>(0xE0 | code >> 12);
-            decoded_ += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-            decoded_ += static_cast<char>(0x80 | (code & 0x3F));
+            *out_++ = static_cast<char>(0xE0 | code >> 12);
+            *out_++ = static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            *out_++ = static_cast<char>(0x80 | (code & 0x3F));
         } else {
-            decoded_ += static_cast<char>(0xF0 | code >> 18);
-            decoded_ += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-            decoded_ += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-            decoded_ += static_cast<char>(0x80 | (code & 0x3F));
+            *out_++ = static_cast<char>(0xF0 | code >> 18);
+            *out_++ = static_cast<char>(0x80 | (code >> 12 & 0x3F));
+            *out_++ = static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            *out_++ = static_cast<char>(0x80 | (code & 0x3F));
         }
     }
 
@@ -382,10 +395,12 @@ private:
 
     const char* at_;
     const char* end_;
+    std::size_t text_size_;
     // The reader's working stack starts in this buffer; a large document grows it on the heap.
     unsigned char scratch_stack_[8192];
     json::value_stack stack_;
-    std::string decoded_;
+    std::unique_ptr<char[]> decoded_;
+    char* out_ = nullptr;
 };
 
 }  // namespace
