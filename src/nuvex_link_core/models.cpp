@@ -49,7 +49,12 @@ constexpr std::string_view kComponentFields[kFieldCount] = {
     "identifier",       "name",     "code",   "diskcache_dir", "execution_status",
     "diskcache_status", "metadata", "parents"};
 
-void check_component(json::object& component, const std::string& prefix) {
+// The path of a component, written only for a failure.
+std::string component_path(std::size_t index) {
+    return "graph.components[" + std::to_string(index) + "]";
+}
+
+void check_component(json::object& component, std::size_t index) {
     // One pass over the keys finds every field; pipelines hold hundreds of components.
     const json::value* found[kFieldCount] = {};
     for (const auto& member : component) {
@@ -60,7 +65,9 @@ void check_component(json::object& component, const std::string& prefix) {
             }
         }
     }
-    const auto name_of = [&](int field) { return field_path(prefix, kComponentFields[field]); };
+    const auto name_of = [&](int field) {
+        return field_path(component_path(index), kComponentFields[field]);
+    };
     for (int field : {kIdentifier, kName, kCode}) {
         if (!found[field]) fail(name_of(field), "field required");
         if (!found[field]->is_string()) fail(name_of(field), "must be a string");
@@ -74,13 +81,16 @@ void check_component(json::object& component, const std::string& prefix) {
         fail(name_of(kMetadata), "must be an object");
     if (found[kParents]) {
         if (!found[kParents]->is_array()) fail(name_of(kParents), "must be an array");
-        std::size_t index = 0;
+        std::size_t parent_index = 0;
         for (const auto& parent : found[kParents]->get_array()) {
-            const std::string parent_path = name_of(kParents) + "[" + std::to_string(index++) + "]";
-            if (!parent.is_object()) fail(parent_path, "must be an object");
+            const auto parent_path = [&] {
+                return name_of(kParents) + "[" + std::to_string(parent_index) + "]";
+            };
+            if (!parent.is_object()) fail(parent_path(), "must be an object");
             const auto* id = parent.get_object().if_contains("id");
-            if (!id) fail(parent_path + ".id", "field required");
-            if (!id->is_string()) fail(parent_path + ".id", "must be a string");
+            if (!id) fail(parent_path() + ".id", "field required");
+            if (!id->is_string()) fail(parent_path() + ".id", "must be a string");
+            ++parent_index;
         }
     }
     // Absent optional fields read as their defaults.
@@ -106,9 +116,8 @@ json::object check_pipeline(json::object pipeline) {
     if (!components->is_array()) fail("graph.components", "must be an array");
     std::size_t index = 0;
     for (auto& component : components->get_array()) {
-        const std::string prefix = "graph.components[" + std::to_string(index++) + "]";
-        if (!component.is_object()) fail(prefix, "must be an object");
-        check_component(component.get_object(), prefix);
+        if (!component.is_object()) fail(component_path(index), "must be an object");
+        check_component(component.get_object(), index++);
     }
     return pipeline;
 }
