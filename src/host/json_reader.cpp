@@ -397,7 +397,7 @@ private:
     const char* end_;
     std::size_t text_size_;
     // The reader's working stack starts in this buffer; a large document grows it on the heap.
-    unsigned char scratch_stack_[8192];
+    unsigned char scratch_stack_[8192] = {};
     json::value_stack stack_;
     std::unique_ptr<char[]> decoded_;
     char* out_ = nullptr;
