@@ -3,13 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <boost/json/parse.hpp>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
+#include "support/pipelines.hpp"
+#include "support/raw_client.hpp"
 #include "support/test_server.hpp"
 
 namespace {
 
 using test_support::TestServer;
+
+std::size_t count_of(const std::string& text, std::string_view part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    return count;
+}
 
 TEST(Host, TokenIsRequiredOnEveryRouteAndUpgrade) {
     TestServer server;
@@ -58,6 +68,49 @@ TEST(Host, OwnAnswersForBadRequests) {
 
     // The server keeps serving after all of that.
     EXPECT_EQ(server.get("/nuvex-link/kernels/k1").status, 400);
+}
+
+TEST(Host, BodiesSentBackToBackOrInPiecesAreReadWhole) {
+    TestServer server;
+    server.start_kernel("k1");
+    server.start_kernel("k2");
+    std::vector<boost::json::object> components;
+    for (int i = 0; i < 400; ++i) {
+        components.push_back(
+            test_support::make_component("c" + std::to_string(i), std::string(300, 'x') + "\n"));
+    }
+    const std::string large =
+        test_support::pipeline_updated(test_support::make_pipeline("p", components));
+    const std::string small = test_support::pipeline_updated(
+        test_support::make_pipeline("p", {test_support::make_component("c0")}));
+    const auto post = [&](std::string_view kernel, const std::string& body) {
+        return "POST /nuvex-link/kernels/" + std::string(kernel) + "?token=" + server.token() +
+               " HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n" + body;
+    };
+    test_support::RawConnection connection(server.port());
+
+    // Two requests in one write: the second begins right behind the first body.
+    ASSERT_TRUE(connection.send(post("k1", small) + post("k2", large)));
+    std::string answers;
+    while (count_of(answers, "HTTP/1.1 200 OK") < 2) {
+        const auto answer = connection.read_answer(std::chrono::seconds(10));
+        ASSERT_FALSE(answer.timed_out || answer.closed) << answers;
+        answers += answer.bytes;
+    }
+
+    // One request in pieces, with pauses between them.
+    const std::string request = post("k1", large);
+    for (std::size_t at = 0; at < request.size(); at += 50000) {
+        ASSERT_TRUE(connection.send(request.substr(at, 50000)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(connection.read_answer().status, 200);
+
+    for (const char* kernel : {"k1", "k2"}) {
+        const auto stored = server.get(std::string("/nuvex-link/kernels/") + kernel).json();
+        EXPECT_EQ(stored.at("updated_components").at("added").as_array().size(), 400u) << kernel;
+    }
 }
 
 TEST(Host, RuntimeFileLivesWithTheServer) {
