@@ -1,7 +1,9 @@
 #include "host/json_body.hpp"
 
-#include <boost/json/monotonic_resource.hpp>
+#include <algorithm>
+#include <boost/json/memory_resource.hpp>
 #include <memory>
+#include <vector>
 
 #include "host/json_reader.hpp"
 
@@ -14,23 +16,42 @@ namespace {
 // first block holds that with a little room, so a typical body needs one block only.
 std::size_t first_block_size(std::size_t text_size) { return text_size / 4 * 7 + 4096; }
 
-// A monotonic resource over a block of its own.
+// Hands out memory from one block, front to back, and from a block twice as large when that
+// one is full; frees nothing before it goes itself.
 class BodyArena : public json::memory_resource {
 public:
-    explicit BodyArena(std::size_t size)
-        : block_(new unsigned char[size]), monotonic_(block_.get(), size) {}
+    explicit BodyArena(std::size_t size) { add_block(size); }
 
 private:
     void* do_allocate(std::size_t bytes, std::size_t align) override {
-        return monotonic_.allocate(bytes, align);
+        void* at = next_;
+        std::size_t room = static_cast<std::size_t>(end_ - next_);
+        if (!std::align(align, bytes, at, room)) {
+            add_block(std::max(bytes + align, 2 * last_size_));
+            at = next_;
+            room = static_cast<std::size_t>(end_ - next_);
+            std::align(align, bytes, at, room);
+        }
+        next_ = static_cast<char*>(at) + bytes;
+        return at;
     }
     void do_deallocate(void*, std::size_t, std::size_t) override {}
     bool do_is_equal(const json::memory_resource& other) const noexcept override {
         return this == &other;
     }
 
-    std::unique_ptr<unsigned char[]> block_;
-    json::monotonic_resource monotonic_;
+    void add_block(std::size_t size) {
+        // Left uninitialised: every byte handed out is written before it is read.
+        blocks_.emplace_back(new char[size]);
+        next_ = blocks_.back().get();
+        end_ = next_ + size;
+        last_size_ = size;
+    }
+
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* next_ = nullptr;
+    char* end_ = nullptr;
+    std::size_t last_size_ = 0;
 };
 
 }  // namespace

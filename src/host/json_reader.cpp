@@ -205,7 +205,7 @@ private:
             }
             if (c == '\\') {
                 if (!decoded) {
-                    if (!decoded_) decoded_ = std::make_unique<char[]>(text_size_);
+                    if (!decoded_) decoded_.reset(new char[text_size_]);  // not zeroed
                     decoded = out_ = decoded_.get();
                 }
                 copy_run(run);
