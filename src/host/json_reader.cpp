@@ -128,53 +128,43 @@ private:
 
     void object(int depth) {
         if (depth > kMaxDepth) throw Malformed{};
-        ++at_;
-        skip_space();
-        std::size_t members = 0;
-        if (peek() == '}') {
-            ++at_;
-        } else {
-            while (true) {
-                expect('"');
-                stack_.push_key(string());
-                skip_space();
-                expect(':');
-                skip_space();
-                value(depth);
-                ++members;
-                skip_space();
-                if (peek() == '}') {
-                    ++at_;
-                    break;
-                }
-                expect(',');
-                skip_space();
-            }
-        }
-        stack_.push_object(members);
+        stack_.push_object(elements('}', [&] {
+            expect('"');
+            stack_.push_key(string());
+            skip_space();
+            expect(':');
+            skip_space();
+            value(depth);
+        }));
     }
 
     void array(int depth) {
         if (depth > kMaxDepth) throw Malformed{};
+        stack_.push_array(elements(']', [&] { value(depth); }));
+    }
+
+    // The comma-separated elements of an object or array (`at_` is on its opening bracket),
+    // up to the closing one; returns how many there were.
+    template <class Element>
+    std::size_t elements(char close, Element element) {
         ++at_;
         skip_space();
-        std::size_t elements = 0;
-        if (peek() == ']') {
+        std::size_t count = 0;
+        if (peek() == close) {
             ++at_;
-        } else {
-            while (true) {
-                value(depth);
-                ++elements;
-                skip_space();
-                if (peek() == ']') {
-                    ++at_;
-                    break;
-                }
-                expect(',');
-                skip_space();
-            }
+            return count;
         }
-        stack_.push_array(elements);
+        while (true) {
+            element();
+            ++count;
+            skip_space();
+            if (peek() == close) {
+                ++at_;
+                return count;
+            }
+            expect(',');
+            skip_space();
+        }
     }
 
     void literal(std::string_view word) {
