@@ -1,5 +1,6 @@
 #include "host/json_fingerprint.hpp"
 
+#include <array>
 #include <boost/json/value.hpp>
 #include <cstdint>
 #include <cstring>
@@ -34,7 +35,7 @@ enum Tag : std::uint64_t {
     kObject
 };
 
-inline std::uint64_t fold(std::uint64_t a, std::uint64_t b) {
+constexpr std::uint64_t fold(std::uint64_t a, std::uint64_t b) {
     const unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
     return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
 }
@@ -62,11 +63,23 @@ inline std::uint64_t load4(const char* at) {
     return word;
 }
 
-Lanes hash_bytes(std::string_view bytes, std::uint64_t tag) {
+constexpr Lanes text_start(std::size_t size) {
+    return {fold(kString ^ kFirst[2], size ^ kFirst[3]),
+            fold(kString ^ kSecond[2], size ^ kSecond[3])};
+}
+
+// The starts of short texts, worked out once.
+constexpr auto kShortTextStarts = [] {
+    std::array<Lanes, 17> starts{};
+    for (std::size_t size = 0; size < starts.size(); ++size) starts[size] = text_start(size);
+    return starts;
+}();
+
+Lanes hash_text(std::string_view bytes) {
     const char* at = bytes.data();
     const std::size_t size = bytes.size();
-    // Kind and length start the lanes; this does not wait for the text.
-    Lanes lanes{fold(tag ^ kFirst[2], size ^ kFirst[3]), fold(tag ^ kSecond[2], size ^ kSecond[3])};
+    // Kind and length start the lanes.
+    Lanes lanes = size < kShortTextStarts.size() ? kShortTextStarts[size] : text_start(size);
     // Short texts (most keys and values) take one step; the last block of a longer one
     // overlaps the block before it rather than being copied out.
     if (size <= 16) {
@@ -104,7 +117,7 @@ Lanes hash_object(const json::object& object) {
     // Members are summed, so their order does not matter; each member binds key and value.
     Lanes sum{0, 0};
     for (const auto& member : object) {
-        const Lanes key = hash_bytes(member.key(), kString);
+        const Lanes key = hash_text(member.key());
         const Lanes value = hash_value(member.value());
         const Lanes both = step(key, value.first, value.second);
         sum.first += both.first;
@@ -135,7 +148,7 @@ Lanes hash_value(const json::value& value) {
             return step({0, 0}, kDouble, bits);
         }
         case json::kind::string:
-            return hash_bytes(value.get_string(), kString);
+            return hash_text(value.get_string());
         case json::kind::array: {
             Lanes lanes = step({0, 0}, kArray, value.get_array().size());
             for (const auto& element : value.get_array()) {
@@ -163,7 +176,7 @@ JsonFingerprint json_fingerprint(const json::object& object) {
 }
 
 JsonFingerprint json_fingerprint(std::string_view text) {
-    const Lanes lanes = finish(hash_bytes(text, kString));
+    const Lanes lanes = finish(hash_text(text));
     return {lanes.first, lanes.second};
 }
 
