@@ -69,20 +69,19 @@ constexpr Lanes text_start(std::size_t size) {
 }
 
 // The starts of short texts, worked out once.
-constexpr auto kShortTextStarts = [] {
+constexpr std::array<Lanes, 17> short_text_starts() {
     std::array<Lanes, 17> starts{};
     for (std::size_t size = 0; size < starts.size(); ++size) starts[size] = text_start(size);
     return starts;
-}();
+}
+constexpr std::array<Lanes, 17> kShortTextStarts = short_text_starts();
 
 Lanes hash_text(std::string_view bytes) {
     const char* at = bytes.data();
     const std::size_t size = bytes.size();
-    // Kind and length start the lanes.
-    Lanes lanes = size < kShortTextStarts.size() ? kShortTextStarts[size] : text_start(size);
-    // Short texts (most keys and values) take one step; the last block of a longer one
-    // overlaps the block before it rather than being copied out.
-    if (size <= 16) {
+    // Kind and length start the lanes. Short texts (most keys and values) take one step; the
+    // last block of a longer one overlaps the block before it rather than being copied out.
+    if (size < kShortTextStarts.size()) {
         std::uint64_t a = 0;
         std::uint64_t b = 0;
         if (size >= 8) {
@@ -95,10 +94,11 @@ Lanes hash_text(std::string_view bytes) {
                 static_cast<std::uint64_t>(static_cast<unsigned char>(at[size / 2])) << 8 |
                 static_cast<unsigned char>(at[size - 1]);
         }
-        return step(lanes, a, b);
+        return step(kShortTextStarts[size], a, b);
     }
     // Long texts run two chains side by side, each taking every other block, so one
     // multiplication need not wait for the one before.
+    Lanes lanes = text_start(size);
     Lanes other{lanes.first ^ kFirst[3], lanes.second ^ kSecond[3]};
     std::size_t left = size;
     for (; left > 32; at += 32, left -= 32) {
