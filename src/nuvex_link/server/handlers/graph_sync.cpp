@@ -154,9 +154,10 @@ void DAGHandler::post(const host::PathArgs& path_args) {
             pipeline.set_identifier(kernel_id);
 
             const auto stored = dag_cabinet.find(kernel_id);
-            const NuvexLinkPipelineModel empty(kernel_id);
-            const auto update = misc::get_dag_update_info(
-                stored != dag_cabinet.end() ? stored->second : empty, pipeline);
+            const auto update =
+                stored != dag_cabinet.end()
+                    ? misc::get_dag_update_info(stored->second, pipeline)
+                    : misc::get_dag_update_info(NuvexLinkPipelineModel(kernel_id), pipeline);
             const bool unchanged = update.updated_components.empty();
             // The update points into the new pipeline; turn it into JSON before storing it, and
             // only when some connection will receive it.
