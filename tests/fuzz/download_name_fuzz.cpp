@@ -5,16 +5,11 @@
 #include <cstdint>
 #include <string_view>
 
+#include "fuzz_check.hpp"
 #include "host/percent_coding.hpp"
 #include "nuvex_link/server/misc/download_name.hpp"
 
-namespace {
-
-void check(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-}  // namespace
+using fuzz_support::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view path(reinterpret_cast<const char*>(data), size);

@@ -7,16 +7,11 @@
 #include <cstdint>
 #include <string_view>
 
+#include "fuzz_check.hpp"
 #include "host/json_reader.hpp"
 #include "same_json.hpp"
 
-namespace {
-
-void check(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-}  // namespace
+using fuzz_support::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -10,14 +10,13 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_check.hpp"
 #include "host/json_text.hpp"
 #include "same_json.hpp"
 
 namespace {
 
-void check(bool condition) {
-    if (!condition) __builtin_trap();
-}
+using fuzz_support::check;
 
 // The writer spells non-finite numbers as Python does (NaN, Infinity), which strict JSON
 // cannot read back; the round trip is only promised for documents without them.

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "fuzz_check.hpp"
 #include "host/json_text.hpp"
 #include "nuvex_link/server/misc/functions.hpp"
 #include "nuvex_link_core/models.hpp"
@@ -20,9 +21,7 @@ namespace {
 using nuvex_link_core::ModelError;
 using nuvex_link_core::NuvexLinkPipelineModel;
 
-void check(bool condition) {
-    if (!condition) __builtin_trap();
-}
+using fuzz_support::check;
 
 void post(NuvexLinkPipelineModel& stored, const boost::json::value& body) {
     if (!body.is_object()) return;

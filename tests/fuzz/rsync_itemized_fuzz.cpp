@@ -7,15 +7,10 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "fuzz_check.hpp"
 #include "nuvex_link/server/misc/rsync_itemized.hpp"
 
-namespace {
-
-void check(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-}  // namespace
+using fuzz_support::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view itemized(reinterpret_cast<const char*>(data), size);

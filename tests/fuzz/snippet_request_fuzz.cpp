@@ -7,15 +7,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "fuzz_check.hpp"
 #include "nuvex_link/server/misc/snippet_models.hpp"
 
-namespace {
-
-void check(bool condition) {
-    if (!condition) __builtin_trap();
-}
-
-}  // namespace
+using fuzz_support::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     boost::system::error_code error;

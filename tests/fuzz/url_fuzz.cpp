@@ -5,15 +5,14 @@
 #include <cstdint>
 #include <string_view>
 
+#include "fuzz_check.hpp"
 #include "host/percent_coding.hpp"
 #include "host/query_string.hpp"
 #include "host/router.hpp"
 
 namespace {
 
-void check(bool condition) {
-    if (!condition) __builtin_trap();
-}
+using fuzz_support::check;
 
 const host::RouteTable& routes() {
     static const host::RouteTable table = [] {
