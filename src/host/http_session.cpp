@@ -10,6 +10,7 @@
 #include <boost/beast/http/write.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
 #include <chrono>
+#include <limits>
 
 #include "host/auth.hpp"
 #include "host/exchange.hpp"
@@ -31,6 +32,12 @@ constexpr std::size_t kHeaderLimit = 64u << 10;
 constexpr auto kIdleTimeout = std::chrono::seconds(120);
 constexpr auto kBodyTimeout = std::chrono::seconds(300);
 constexpr auto kWriteTimeout = std::chrono::seconds(60);
+
+// Asio's transfer_all moves at most 64 KiB per system call, so a 133 KB pipeline would
+// take three; this lets one call move whatever the socket takes.
+std::size_t as_much_as_the_socket_takes(const beast::error_code& error, std::size_t) {
+    return error ? 0 : std::numeric_limits<std::size_t>::max();
+}
 
 // Hands the answer's bytes from the handler thread to the session's strand.
 class SessionSink : public AnswerSink {
@@ -266,7 +273,7 @@ void HttpSession::write_next() {
     const Pending& part = writes_.front();
     const std::array<net::const_buffer, 2> buffers{
         net::buffer(part.bytes), part.shared ? net::buffer(*part.shared) : net::const_buffer()};
-    net::async_write(stream_, buffers,
+    net::async_write(stream_, buffers, as_much_as_the_socket_takes,
                      [self = shared_from_this()](beast::error_code error, std::size_t) {
                          self->on_write(error);
                      });
