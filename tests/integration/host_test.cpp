@@ -113,6 +113,31 @@ TEST(Host, BodiesSentBackToBackOrInPiecesAreReadWhole) {
     }
 }
 
+// An answer larger than the socket takes at once is written on as the client reads it.
+TEST(Host, LargeAnswerReachesAClientThatReadsLate) {
+    TestServer server;
+    server.start_kernel("k1");
+    std::vector<boost::json::object> components;
+    for (int i = 0; i < 100; ++i) {
+        components.push_back(
+            test_support::make_component("c" + std::to_string(i), std::string(40000, 'x')));
+    }
+    ASSERT_EQ(server
+                  .post("/nuvex-link/kernels/k1",
+                        test_support::pipeline_updated(test_support::make_pipeline("p", components)))
+                  .status,
+              200);
+
+    test_support::RawConnection connection(server.port(), 4096);
+    ASSERT_TRUE(connection.send("GET /nuvex-link/kernels/k1?token=" + server.token() +
+                                " HTTP/1.1\r\nHost: x\r\n\r\n"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto answer = connection.read_answer(std::chrono::seconds(20));
+    ASSERT_EQ(answer.status, 200);
+    const auto stored = boost::json::parse(answer.body());
+    EXPECT_EQ(stored.at("updated_components").at("added").as_array().size(), 100u);
+}
+
 TEST(Host, RuntimeFileLivesWithTheServer) {
     std::filesystem::path runtime_file;
     {
