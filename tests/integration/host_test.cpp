@@ -123,8 +123,8 @@ TEST(Host, LargeAnswerReachesAClientThatReadsLate) {
             test_support::make_component("c" + std::to_string(i), std::string(40000, 'x')));
     }
     ASSERT_EQ(server
-                  .post("/nuvex-link/kernels/k1",
-                        test_support::pipeline_updated(test_support::make_pipeline("p", components)))
+                  .post("/nuvex-link/kernels/k1", test_support::pipeline_updated(
+                                                      test_support::make_pipeline("p", components)))
                   .status,
               200);
 
