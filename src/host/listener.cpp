@@ -11,8 +11,9 @@ namespace host {
 namespace net = boost::asio;
 
 namespace {
+// Per socket, and only taken up by data in flight; the kernel doubles it for its bookkeeping.
 constexpr int kSocketBuffer = 1 << 20;
-}
+}  // namespace
 
 Listener::Listener(net::io_context& io, const net::ip::tcp::endpoint& endpoint,
                    ServerContext& context)
