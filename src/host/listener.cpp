@@ -12,7 +12,8 @@ namespace net = boost::asio;
 
 namespace {
 // Per socket, and only taken up by data in flight; the kernel doubles it for its bookkeeping.
-constexpr int kSocketBuffer = 1 << 20;
+// Send buffers keep the kernel's own sizing, which grows as far as large exports need.
+constexpr int kReceiveBuffer = 1 << 20;
 }  // namespace
 
 Listener::Listener(net::io_context& io, const net::ip::tcp::endpoint& endpoint,
@@ -25,7 +26,7 @@ Listener::Listener(net::io_context& io, const net::ip::tcp::endpoint& endpoint,
         // Accepted sockets inherit it: a 133 KB pipeline then arrives whole, where the
         // default window takes it in two rounds, each waking both ends.
         boost::system::error_code ignored;
-        acceptor_.set_option(net::socket_base::receive_buffer_size(kSocketBuffer), ignored);
+        acceptor_.set_option(net::socket_base::receive_buffer_size(kReceiveBuffer), ignored);
     }
     if (!error) acceptor_.bind(endpoint, error);
     if (!error) acceptor_.listen(net::socket_base::max_listen_connections, error);
@@ -52,9 +53,6 @@ void Listener::accept_next() {
             if (error == net::error::operation_aborted || !self->acceptor_.is_open()) return;
             if (!error) {
                 socket.set_option(net::ip::tcp::no_delay(true), error);
-                // Room for a large answer in one system call, as above.
-                boost::system::error_code ignored;
-                socket.set_option(net::socket_base::send_buffer_size(kSocketBuffer), ignored);
                 std::make_shared<HttpSession>(std::move(socket), self->context_)->run();
             } else {
                 server_log().warning("accept failed: " + error.message());
