@@ -1,0 +1,69 @@
+// What an answer given as shared text puts on the wire: the text itself behind the head when
+// nothing went out before it, and the same bytes, framed as the answer began, when it did.
+
+#include "host/exchange.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/kernel_manager.hpp"
+
+namespace {
+
+// Keeps what the exchange hands to the network, as the client would read it.
+class RecordingSink : public host::AnswerSink {
+public:
+    bool send(std::string bytes, bool last, bool, host::Leftovers,
+              std::shared_ptr<const std::string> shared) override {
+        wire += bytes;
+        if (shared) {
+            wire += *shared;
+            shared_texts.push_back(std::move(shared));
+        }
+        ended = last;
+        return true;
+    }
+    void abort() override {}
+
+    std::string wire;
+    std::vector<std::shared_ptr<const std::string>> shared_texts;
+    bool ended = false;
+};
+
+struct Answer {
+    std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
+    host::KernelManager kernels{std::filesystem::path("/nonexistent")};
+    host::Exchange exchange{host::Request{}, sink, kernels};
+};
+
+TEST(Exchange, SharedTextAnswersWhateverWentBefore) {
+    const auto text = std::make_shared<const std::string>("{\"a\": 1}");
+
+    Answer whole;
+    whole.exchange.finish(text);
+    EXPECT_EQ(whole.sink->wire, "HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\n{\"a\": 1}");
+    ASSERT_EQ(whole.sink->shared_texts.size(), 1u);
+    EXPECT_EQ(whole.sink->shared_texts.front(), text);  // written from where it is
+
+    Answer after_write;
+    after_write.exchange.write("[");
+    after_write.exchange.finish(text);
+    EXPECT_EQ(after_write.sink->wire, "HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\n[{\"a\": 1}");
+
+    Answer after_flush;
+    after_flush.exchange.write("[");
+    after_flush.exchange.flush();
+    after_flush.exchange.finish(text);
+    EXPECT_EQ(after_flush.sink->wire,
+              "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\n[\r\n8\r\n{\"a\": "
+              "1}\r\n0\r\n\r\n");
+    EXPECT_TRUE(after_flush.sink->ended);
+    EXPECT_THROW(after_flush.exchange.finish(text), std::logic_error);
+}
+
+}  // namespace
