@@ -10,7 +10,6 @@
 #include <boost/beast/http/write.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
 #include <chrono>
-#include <limits>
 
 #include "host/auth.hpp"
 #include "host/exchange.hpp"
@@ -18,6 +17,7 @@
 #include "host/json_body.hpp"
 #include "host/log.hpp"
 #include "host/query_string.hpp"
+#include "host/socket_transfer.hpp"
 #include "host/websocket_session.hpp"
 
 namespace host {
@@ -32,12 +32,6 @@ constexpr std::size_t kHeaderLimit = 64u << 10;
 constexpr auto kIdleTimeout = std::chrono::seconds(120);
 constexpr auto kBodyTimeout = std::chrono::seconds(300);
 constexpr auto kWriteTimeout = std::chrono::seconds(60);
-
-// Asio's transfer_all moves at most 64 KiB per system call, so a 133 KB pipeline would
-// take three; this lets one call move whatever the socket takes.
-std::size_t as_much_as_the_socket_takes(const beast::error_code& error, std::size_t) {
-    return error ? 0 : std::numeric_limits<std::size_t>::max();
-}
 
 // Hands the answer's bytes from the handler thread to the session's strand.
 class SessionSink : public AnswerSink {

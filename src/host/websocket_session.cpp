@@ -7,6 +7,8 @@
 #include <boost/beast/websocket/rfc6455.hpp>
 #include <cstring>
 
+#include "host/socket_transfer.hpp"
+
 namespace host {
 namespace beast = boost::beast;
 namespace http = beast::http;
@@ -201,7 +203,7 @@ void WebSocketSession::write_next() {
     }
     if (buffers.empty()) return;
     writing_ = true;
-    net::async_write(stream_, buffers,
+    net::async_write(stream_, buffers, as_much_as_the_socket_takes,
                      [self = shared_from_this(), batch](beast::error_code error, std::size_t) {
                          self->writing_ = false;
                          self->queued_bytes_ -= batch;
