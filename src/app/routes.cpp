@@ -20,7 +20,7 @@ host::RouteTable make_routes() {
 
     host::RouteTable routes;
     routes.add("/nuvex-link/kernels/{kernel_id}", {"GET", "POST"}, make_handler<DAGHandler>(),
-               DAGHandler::prepare_body);
+               DAGHandler::body_preparer());
     routes.add_websocket("/nuvex-link/kernels/{kernel_id}/channels");
     routes.add("/nuvex-link/cache/info", {"GET"}, make_handler<info::CacheInfoHandler>());
     routes.add("/nuvex-link/cache/export", {"GET"}, make_handler<cache::CacheExportHandler>());

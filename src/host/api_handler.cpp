@@ -45,7 +45,7 @@ void APIHandler::dispose_after_answer(std::shared_ptr<const void> leftover) {
 
 boost::json::value APIHandler::get_json_body() {
     auto& request = exchange_.request();
-    if (request.body.empty()) return nullptr;
+    if (!request.body || request.body->empty()) return nullptr;
     if (request.parsed_body) {
         // Handed over once (a second call parses again), copied out of the memory the parse
         // used so that the handler may keep any part of it. A route's BodyPreparer may have
@@ -56,12 +56,15 @@ boost::json::value APIHandler::get_json_body() {
         return body;
     }
     boost::system::error_code error;
-    boost::json::value body = read_json(request.body, {}, error);
+    boost::json::value body = read_json(*request.body, {}, error);
     if (error) throw HTTPError(400, "Invalid JSON in body of request");
     return body;
 }
 
-const std::string& APIHandler::request_body() const { return exchange_.request().body; }
+std::string_view APIHandler::request_body() const {
+    const auto& body = exchange_.request().body;
+    return body ? std::string_view(*body) : std::string_view();
+}
 
 PreparedBody* APIHandler::prepared_body() { return exchange_.request().prepared.get(); }
 

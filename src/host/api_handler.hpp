@@ -33,8 +33,13 @@ public:
 struct JsonBody;
 
 // Called with the parsed body (it may take parts of it, keeping the body's memory with them);
-// returns null when it has nothing to prepare. It must depend on the body alone.
-using BodyPreparer = std::function<std::unique_ptr<PreparedBody>(JsonBody& body)>;
+// returns null when it has nothing to prepare. It must depend on the body alone. The array
+// at `deferred_array` (keys from the root), when the route names one, may be read as text
+// (JsonBody::deferred) for `prepare` to take; whatever it leaves is built into the document.
+struct BodyPreparer {
+    std::function<std::unique_ptr<PreparedBody>(JsonBody& body)> prepare;
+    std::vector<std::string> deferred_array;
+};
 
 class APIHandler {
 public:
@@ -70,7 +75,7 @@ public:
     // The request.
     // The body parsed as JSON, null when it is empty; HTTPError 400 when it is not JSON.
     boost::json::value get_json_body();
-    const std::string& request_body() const;
+    std::string_view request_body() const;
     // What the route's BodyPreparer made of the body, if anything.
     PreparedBody* prepared_body();
     // The last value of the query argument; HTTPError 400 "Missing argument NAME" without it.

@@ -22,7 +22,9 @@ struct Request {
     std::string path;  // raw path below the base URL
     Fields query;      // decoded name/value pairs, in order
     Fields headers;    // as received
-    std::string body;
+    // Shared, so that what the route keeps of a parsed body may point into it; null when the
+    // request has none.
+    std::shared_ptr<const std::string> body;
     // The body parsed on the network thread (null when empty); nullopt when it is not JSON.
     std::optional<JsonBody> parsed_body;
     std::unique_ptr<PreparedBody> prepared;

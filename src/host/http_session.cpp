@@ -193,18 +193,19 @@ void HttpSession::on_body(beast::error_code error) {
         return;
     }
 
-    request_.body = std::move(parser_->get().body());
+    request_.body = std::make_shared<const std::string>(std::move(parser_->get().body()));
     hand_over();
 }
 
 // A body of declared length goes from the socket straight into the request; read through
 // the connection's buffer it would arrive in buffer-sized pieces and be copied once more.
 void HttpSession::read_body_directly(std::size_t length) {
-    request_.body.resize(length);
+    auto body = std::make_shared<std::string>(length, '\0');
+    request_.body = body;
     const std::size_t buffered = std::min(length, buffer_.size());
-    net::buffer_copy(net::buffer(request_.body.data(), buffered), buffer_.data());
+    net::buffer_copy(net::buffer(body->data(), buffered), buffer_.data());
     buffer_.consume(buffered);
-    net::async_read(stream_, net::buffer(request_.body.data() + buffered, length - buffered),
+    net::async_read(stream_, net::buffer(body->data() + buffered, length - buffered),
                     [self = shared_from_this()](beast::error_code error, std::size_t) {
                         if (error) return;
                         self->stream_.expires_never();
@@ -213,19 +214,22 @@ void HttpSession::read_body_directly(std::size_t length) {
 }
 
 void HttpSession::hand_over() {
-    if (request_.method == "POST" && !request_.body.empty()) {
+    if (request_.method == "POST" && request_.body && !request_.body->empty()) {
         // Parsed here, beside the network, so the handler thread only does the handler's work.
+        const auto& preparer = match_->route->prepare_body;
         boost::system::error_code parse_error;
-        auto parsed = parse_json_body(request_.body, parse_error);
+        auto parsed = parse_json_body(request_.body, parse_error, preparer.deferred_array);
         if (!parse_error) {
             request_.parsed_body.emplace(std::move(parsed));
-            if (match_->route->prepare_body) {
+            if (preparer.prepare) {
                 try {
-                    request_.prepared = match_->route->prepare_body(*request_.parsed_body);
+                    request_.prepared = preparer.prepare(*request_.parsed_body);
                 } catch (const std::exception&) {
                     // Out of memory at worst: the handler does the work itself.
                 }
             }
+            // The handler sees the whole document, whatever the preparer did not take.
+            request_.parsed_body->build_deferred();
         }
     }
     keep_alive_ = request_.keep_alive;

@@ -13,14 +13,19 @@ namespace json = boost::json;
 namespace {
 
 // A JSON document of strings and objects takes about 1.6 times its text in memory; the
-// first block holds that with a little room, so a typical body needs one block only.
-std::size_t first_block_size(std::size_t text_size) { return text_size / 4 * 7 + 4096; }
+// first block holds that with a little room, so a typical body needs one block only. A body
+// whose bulk may stay text starts small, since its block lives as long as that text.
+std::size_t first_block_size(std::size_t text_size, bool deferring) {
+    return deferring ? text_size / 16 + 4096 : text_size / 4 * 7 + 4096;
+}
 
 // Hands out memory from one block, front to back, and from a block twice as large when that
 // one is full; frees nothing before it goes itself.
 class BodyArena : public json::memory_resource {
 public:
-    explicit BodyArena(std::size_t size) { add_block(size); }
+    BodyArena(std::shared_ptr<const std::string> text, std::size_t size) : text_(std::move(text)) {
+        add_block(size);
+    }
 
 private:
     void* do_allocate(std::size_t bytes, std::size_t align) override {
@@ -48,6 +53,7 @@ private:
         last_size_ = size;
     }
 
+    std::shared_ptr<const std::string> text_;
     std::vector<std::unique_ptr<char[]>> blocks_;
     char* next_ = nullptr;
     char* end_ = nullptr;
@@ -63,11 +69,31 @@ struct boost::json::is_deallocate_trivial<host::BodyArena> : std::true_type {};
 
 namespace host {
 
-JsonBody parse_json_body(std::string_view text, boost::system::error_code& error) {
-    auto arena = std::make_shared<BodyArena>(first_block_size(text.size()));
+JsonBody parse_json_body(std::shared_ptr<const std::string> text, boost::system::error_code& error,
+                         std::span<const std::string> deferred_path) {
+    const std::string_view characters = *text;
+    auto arena = std::make_shared<BodyArena>(
+        std::move(text), first_block_size(characters.size(), !deferred_path.empty()));
+    DeferredArray deferred;
     // Constructed, never assigned: assigning a value across memory resources copies it.
-    json::value document = read_json(text, json::storage_ptr(arena.get()), error);
-    return JsonBody{std::move(arena), std::move(document)};
+    json::value document =
+        read_json(characters, json::storage_ptr(arena.get()), error, deferred_path, deferred);
+    return JsonBody{std::move(arena), std::move(document), std::move(deferred), deferred_path};
+}
+
+void JsonBody::build_deferred() {
+    if (!deferred.found) return;
+    deferred.found = false;
+    json::value* array = &document;
+    for (const auto& key : deferred_path) array = &array->get_object().at(key);
+    auto& elements = array->get_array();
+    elements.reserve(deferred.elements.size());
+    for (const auto& element : deferred.elements) {
+        // Read once already, so it reads again without fail.
+        boost::system::error_code ignored;
+        elements.push_back(read_json(element.text, elements.storage(), ignored));
+    }
+    deferred = DeferredArray();
 }
 
 }  // namespace host

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -23,6 +25,9 @@ constexpr int kMaxDepth = 32;
 
 // Raised inside the reader only; read_json turns it into an error code.
 struct Malformed {};
+// An element of a deferred array that has to be built after all (it is not an object, or
+// something in it is unusual): the reader then builds the whole array.
+struct NotDeferrable {};
 // A number whose exponent is so large that whether boost::json::parse takes it depends on
 // the details of its arithmetic: read_json then leaves the document to it.
 struct Unusual {};
@@ -32,6 +37,9 @@ constexpr std::size_t kMaxExponentDigits = 9;
 constexpr std::size_t kMaxOwnText = 100'000'000;
 // Past the decoding buffer's end, for copies that overshoot.
 constexpr std::size_t kSpareRoom = 32;
+// Repeated keys are looked for among this many per object of a deferred element; a larger
+// object has the array built.
+constexpr std::size_t kMaxDeferredKeys = 64;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -69,19 +77,37 @@ double to_double(const char* first, const char* last) {
     return std::strtod(text.c_str(), nullptr);
 }
 
+// A number as boost::json::parse makes it.
+struct Number {
+    json::kind kind;
+    std::int64_t signed_value = 0;
+    std::uint64_t unsigned_value = 0;
+    double real = 0;
+};
+
+// Where an array to defer lies, and where its elements go.
+struct Deferral {
+    std::span<const std::string> path;
+    DeferredArray& out;
+    // The path came up twice (a repeated key): which one the document keeps is the
+    // document's business, so the text is read again without deferring.
+    bool repeated = false;
+};
+
 class Reader {
 public:
-    Reader(std::string_view text, json::storage_ptr storage)
+    Reader(std::string_view text, json::storage_ptr storage, Deferral* deferral)
         : at_(text.data()),
           end_(text.data() + text.size()),
           text_size_(text.size()),
-          stack_(json::storage_ptr(), scratch_stack_, sizeof scratch_stack_) {
+          stack_(json::storage_ptr(), scratch_stack_, sizeof scratch_stack_),
+          deferral_(deferral) {
         stack_.reset(std::move(storage));
     }
 
     json::value read() {
         skip_space();
-        value(0);
+        value(0, deferral_ != nullptr);
         skip_space();
         if (at_ != end_) throw Malformed{};
         return stack_.release();
@@ -102,10 +128,11 @@ private:
         while (at_ != end_ && (*at_ == ' ' || *at_ == '\n' || *at_ == '\r' || *at_ == '\t')) ++at_;
     }
 
-    void value(int depth) {
+    // `on_path`: the value lies where the deferred array's path leads, so far.
+    void value(int depth, bool on_path = false) {
         switch (peek()) {
             case '{':
-                return object(depth + 1);
+                return object(depth + 1, on_path);
             case '[':
                 return array(depth + 1);
             case '"':
@@ -126,16 +153,156 @@ private:
         }
     }
 
-    void object(int depth) {
+    void object(int depth, bool on_path) {
         if (depth > kMaxDepth) throw Malformed{};
         stack_.push_object(elements('}', [&] {
             expect('"');
-            stack_.push_key(string());
+            const std::string_view key = string();
+            stack_.push_key(key);
             skip_space();
             expect(':');
             skip_space();
-            value(depth);
+            const auto& path = on_path ? deferral_->path : std::span<const std::string>();
+            const auto step = static_cast<std::size_t>(depth) - 1;
+            if (step >= path.size() || key != path[step]) return value(depth);
+            // A key of the path again, after the array was deferred: the document may keep
+            // this value instead.
+            if (deferral_->out.found) deferral_->repeated = true;
+            if (step + 1 < path.size()) return value(depth, true);
+            if (peek() != '[') return value(depth);
+            deferred_array(depth);
         }));
+    }
+
+    // The array the deferral's path leads to: its elements are digested, or, when one of
+    // them cannot be, read again and built.
+    void deferred_array(int depth) {
+        DeferredArray& out = deferral_->out;
+        const char* start = at_;
+        try {
+            out.elements.clear();
+            out.members.clear();
+            if (depth + 1 > kMaxDepth) throw Malformed{};
+            elements(']', [&] { deferred_element(depth + 1); });
+            stack_.push_array(0);
+            out.found = true;
+        } catch (const NotDeferrable&) {
+            at_ = start;
+            key_parts_.clear();
+            out.found = false;
+            array(depth + 1);
+        }
+    }
+
+    void deferred_element(int depth) {
+        if (peek() != '{') throw NotDeferrable{};
+        DeferredArray& out = deferral_->out;
+        DeferredElement element;
+        element.first_member = static_cast<std::uint32_t>(out.members.size());
+        const char* start = at_;
+        digest_members(depth + 1, element.member_sum, [&](std::string_view key) {
+            DeferredMember member{key, json::kind::null, {}, false};
+            const char* value_start = at_;
+            const auto part = digest_value(depth + 1, &member);
+            if (member.kind != json::kind::string) member.text = {value_start, at_};
+            out.members.push_back(member);
+            return part;
+        });
+        element.member_count =
+            static_cast<std::uint32_t>(out.members.size()) - element.first_member;
+        element.text = {start, at_};
+        out.elements.push_back(element);
+    }
+
+    // A value's fingerprint part, the value read but not built. With `member`, its kind and
+    // text are noted there.
+    fingerprint::Part digest_value(int depth, DeferredMember* member = nullptr) {
+        const auto note = [&](json::kind kind) {
+            if (member) member->kind = kind;
+        };
+        switch (peek()) {
+            case '{': {
+                note(json::kind::object);
+                fingerprint::Part sum;
+                const std::size_t size = digest_members(
+                    depth + 1, sum, [&](std::string_view) { return digest_value(depth + 1); });
+                return fingerprint::object_end(sum, size);
+            }
+            case '[': {
+                note(json::kind::array);
+                if (depth + 1 > kMaxDepth) throw Malformed{};
+                fingerprint::Part array = fingerprint::array_start();
+                const std::size_t size = elements(']', [&] {
+                    array = fingerprint::array_element(array, digest_value(depth + 1));
+                });
+                return fingerprint::array_end(array, size);
+            }
+            case '"': {
+                note(json::kind::string);
+                const char* start = ++at_;
+                const std::string_view characters = string();
+                if (member) {
+                    member->text = {start, at_ - 1};
+                    member->escaped = characters.data() != start;
+                }
+                return fingerprint::text(characters);
+            }
+            case 't':
+                note(json::kind::bool_);
+                literal("true");
+                return fingerprint::boolean(true);
+            case 'f':
+                note(json::kind::bool_);
+                literal("false");
+                return fingerprint::boolean(false);
+            case 'n':
+                note(json::kind::null);
+                literal("null");
+                return fingerprint::null_value();
+            default: {
+                Number number;
+                try {
+                    number = read_number();
+                } catch (const Unusual&) {
+                    throw NotDeferrable{};
+                }
+                note(number.kind);
+                switch (number.kind) {
+                    case json::kind::int64:
+                        return fingerprint::integer(number.signed_value);
+                    case json::kind::uint64:
+                        return fingerprint::unsigned_integer(number.unsigned_value);
+                    default:
+                        return fingerprint::real(number.real);
+                }
+            }
+        }
+    }
+
+    // The members of an object (`at_` on its '{') added up into `sum`; each value is read by
+    // `value_part(key)`. Returns how many there were. Keys must be unescaped and distinct.
+    template <class ValuePart>
+    std::size_t digest_members(int depth, fingerprint::Part& sum, ValuePart value_part) {
+        if (depth > kMaxDepth) throw Malformed{};
+        const std::size_t first_key = key_parts_.size();
+        const std::size_t size = elements('}', [&] {
+            expect('"');
+            const char* start = at_;
+            const std::string_view key = string();
+            if (key.data() != start) throw NotDeferrable{};
+            const fingerprint::Part key_part = fingerprint::text(key);
+            for (std::size_t at = first_key; at < key_parts_.size(); ++at) {
+                if (key_parts_[at] == key_part.first) throw NotDeferrable{};
+            }
+            if (key_parts_.size() - first_key == kMaxDeferredKeys) throw NotDeferrable{};
+            key_parts_.push_back(key_part.first);
+            skip_space();
+            expect(':');
+            skip_space();
+            fingerprint::add_member(sum, fingerprint::member(key_part, value_part(key)));
+        });
+        key_parts_.resize(first_key);
+        return size;
     }
 
     void array(int depth) {
@@ -339,9 +506,21 @@ private:
         }
     }
 
+    void number() {
+        const Number number = read_number();
+        switch (number.kind) {
+            case json::kind::int64:
+                return stack_.push_int64(number.signed_value);
+            case json::kind::uint64:
+                return stack_.push_uint64(number.unsigned_value);
+            default:
+                return stack_.push_double(number.real);
+        }
+    }
+
     // Integers become int64 when they fit, else uint64 when they fit, else double, as
     // boost::json::parse makes them ("-0" is the integer 0).
-    void number() {
+    Number read_number() {
         const char* start = at_;
         const bool negative = *at_ == '-';
         if (negative) ++at_;
@@ -371,55 +550,75 @@ private:
             while (at_ != end_ && is_digit(*at_)) ++at_;
             if (static_cast<std::size_t>(at_ - significant) > kMaxExponentDigits) throw Unusual{};
         }
-        if (integer && push_integer(digits, digits_end, negative)) return;
-        stack_.push_double(to_double(start, at_));
+        if (integer) {
+            if (const auto exact = integer_of(digits, digits_end, negative)) return *exact;
+        }
+        return Number{json::kind::double_, 0, 0, to_double(start, at_)};
     }
 
-    bool push_integer(const char* digits, const char* digits_end, bool negative) {
+    static std::optional<Number> integer_of(const char* digits, const char* digits_end,
+                                            bool negative) {
         std::uint64_t magnitude = 0;
         for (const char* at = digits; at != digits_end; ++at) {
             if (__builtin_mul_overflow(magnitude, 10u, &magnitude) ||
                 __builtin_add_overflow(magnitude, static_cast<unsigned>(*at - '0'), &magnitude)) {
-                return false;
+                return std::nullopt;
             }
         }
         constexpr auto kInt64Max = static_cast<std::uint64_t>(INT64_MAX);
         if (!negative) {
             if (magnitude <= kInt64Max) {
-                stack_.push_int64(static_cast<std::int64_t>(magnitude));
-            } else {
-                stack_.push_uint64(magnitude);
+                return Number{json::kind::int64, static_cast<std::int64_t>(magnitude)};
             }
-            return true;
+            return Number{json::kind::uint64, 0, magnitude};
         }
-        if (magnitude > kInt64Max + 1) return false;
-        stack_.push_int64(magnitude == kInt64Max + 1 ? INT64_MIN
-                                                     : -static_cast<std::int64_t>(magnitude));
-        return true;
+        if (magnitude > kInt64Max + 1) return std::nullopt;
+        return Number{json::kind::int64, magnitude == kInt64Max + 1
+                                             ? INT64_MIN
+                                             : -static_cast<std::int64_t>(magnitude)};
     }
 
     const char* at_;
     const char* end_;
     std::size_t text_size_;
     // The reader's working stack starts in this buffer; a large document grows it on the heap.
-    unsigned char scratch_stack_[8192] = {};
+    unsigned char scratch_stack_[8192];  // raw memory for the stack: never read before written
     json::value_stack stack_;
     std::unique_ptr<char[]> decoded_;
     char* out_ = nullptr;
+    Deferral* deferral_;
+    // The first halves of the fingerprint parts of the keys of the deferred element's
+    // objects being read, innermost last.
+    std::vector<std::uint64_t> key_parts_;
 };
 
 }  // namespace
 
 json::value read_json(std::string_view text, json::storage_ptr storage,
                       boost::system::error_code& error) {
+    DeferredArray none;
+    return read_json(text, std::move(storage), error, {}, none);
+}
+
+json::value read_json(std::string_view text, json::storage_ptr storage,
+                      boost::system::error_code& error, std::span<const std::string> path,
+                      DeferredArray& deferred) {
+    deferred.found = false;
     if (text.size() > kMaxOwnText) return json::parse(text, error, std::move(storage));
     try {
-        Reader reader(text, storage);
-        return reader.read();
+        Deferral deferral{path, deferred};
+        Reader reader(text, storage, path.empty() ? nullptr : &deferral);
+        json::value document = reader.read();
+        if (!deferral.repeated) return document;
+        deferred = DeferredArray();
+        Reader again(text, storage, nullptr);
+        return again.read();
     } catch (const Malformed&) {
+        deferred = DeferredArray();
         error = json::error::syntax;
         return nullptr;
     } catch (const Unusual&) {
+        deferred = DeferredArray();
         return json::parse(text, error, std::move(storage));
     }
 }

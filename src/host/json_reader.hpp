@@ -7,7 +7,11 @@
 #include <boost/json/storage_ptr.hpp>
 #include <boost/json/value.hpp>
 #include <boost/system/error_code.hpp>
+#include <span>
+#include <string>
 #include <string_view>
+
+#include "host/deferred_array.hpp"
 
 namespace host {
 
@@ -15,5 +19,13 @@ namespace host {
 // document sets error (to a syntax error) and gives null.
 boost::json::value read_json(std::string_view text, boost::json::storage_ptr storage,
                              boost::system::error_code& error);
+
+// The same, but the array that `path` (keys from the root object) leads to, if there is one,
+// is left empty in the document and its elements go to `deferred` (found) as text: provided
+// each is an object with unescaped, distinct keys at every depth. Otherwise the document is
+// whole and `deferred` not found.
+boost::json::value read_json(std::string_view text, boost::json::storage_ptr storage,
+                             boost::system::error_code& error, std::span<const std::string> path,
+                             DeferredArray& deferred);
 
 }  // namespace host

@@ -1,8 +1,10 @@
 #include "nuvex_link_core/models.hpp"
 
+#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/value.hpp>
 
 #include "host/json_order.hpp"
+#include "host/json_reader.hpp"
 
 namespace nuvex_link_core {
 namespace json = boost::json;
@@ -54,6 +56,24 @@ std::string component_path(std::size_t index) {
     return "graph.components[" + std::to_string(index) + "]";
 }
 
+// Each parent is an object with a string "id"; `path()` names the list in failure texts.
+template <class Path>
+void check_parents(const json::array& parents, Path path) {
+    std::size_t parent_index = 0;
+    for (const auto& parent : parents) {
+        const auto parent_path = [&] { return path() + "[" + std::to_string(parent_index) + "]"; };
+        if (!parent.is_object()) fail(parent_path(), "must be an object");
+        const auto* id = parent.get_object().if_contains("id");
+        if (!id) fail(parent_path() + ".id", "field required");
+        if (!id->is_string()) fail(parent_path() + ".id", "must be a string");
+        ++parent_index;
+    }
+}
+
+// The optional fields absent from a component, in the order they are filled in.
+constexpr ComponentField kDefaulted[] = {kDiskcacheDir, kExecutionStatus, kDiskcacheStatus,
+                                         kMetadata, kParents};
+
 void check_component(json::object& component, std::size_t index) {
     // One pass over the keys finds every field; pipelines hold hundreds of components.
     const json::value* found[kFieldCount] = {};
@@ -81,24 +101,111 @@ void check_component(json::object& component, std::size_t index) {
         fail(name_of(kMetadata), "must be an object");
     if (found[kParents]) {
         if (!found[kParents]->is_array()) fail(name_of(kParents), "must be an array");
-        std::size_t parent_index = 0;
-        for (const auto& parent : found[kParents]->get_array()) {
-            const auto parent_path = [&] {
-                return name_of(kParents) + "[" + std::to_string(parent_index) + "]";
-            };
-            if (!parent.is_object()) fail(parent_path(), "must be an object");
-            const auto* id = parent.get_object().if_contains("id");
-            if (!id) fail(parent_path() + ".id", "field required");
-            if (!id->is_string()) fail(parent_path() + ".id", "must be a string");
-            ++parent_index;
-        }
+        check_parents(found[kParents]->get_array(), [&] { return name_of(kParents); });
     }
     // Absent optional fields read as their defaults.
-    for (int field : {kDiskcacheDir, kExecutionStatus, kDiskcacheStatus}) {
-        if (!found[field]) component.emplace(kComponentFields[field], nullptr);
+    for (ComponentField field : kDefaulted) {
+        if (found[field]) continue;
+        if (field == kMetadata) {
+            component.emplace("metadata", json::object());
+        } else if (field == kParents) {
+            component.emplace("parents", json::array());
+        } else {
+            component.emplace(kComponentFields[field], nullptr);
+        }
     }
-    if (!found[kMetadata]) component.emplace("metadata", json::object());
-    if (!found[kParents]) component.emplace("parents", json::array());
+}
+
+// Whether a list of parents, as text that reads as JSON, is written the way the front end
+// writes it: [{"id": "..."}, ...] with unescaped ids. Such a list passes check_parents.
+bool is_plain_parent_list(std::string_view text) {
+    std::size_t at = 0;
+    const auto skip_space = [&] {
+        while (at < text.size() &&
+               (text[at] == ' ' || text[at] == '\n' || text[at] == '\r' || text[at] == '\t')) {
+            ++at;
+        }
+    };
+    const auto take = [&](std::string_view word) {
+        skip_space();
+        if (text.substr(at, word.size()) != word) return false;
+        at += word.size();
+        return true;
+    };
+    if (!take("[")) return false;
+    if (take("]")) return at == text.size();
+    do {
+        if (!take("{") || !take("\"id\"") || !take(":") || !take("\"")) return false;
+        while (at < text.size() && text[at] != '"' && text[at] != '\\') ++at;
+        if (at == text.size() || text[at] != '"') return false;
+        ++at;
+        if (!take("}")) return false;
+    } while (take(","));
+    return take("]") && at == text.size();
+}
+
+// The fingerprint part of a default that fills in an absent field.
+host::fingerprint::Part default_part(ComponentField field) {
+    namespace fingerprint = host::fingerprint;
+    if (field == kMetadata) return fingerprint::object_end({}, 0);
+    if (field == kParents) return fingerprint::array_end(fingerprint::array_start(), 0);
+    return fingerprint::null_value();
+}
+
+// A component kept as text reads as usual when check_component would take it without a
+// failure and the fields the model reads are written without escapes: then it is added to
+// `components`. Anything else is built and checked as an object, which gives the failure
+// texts.
+bool add_usual_component(std::vector<NuvexLinkComponentModel>& components,
+                         const host::DeferredArray& array, const host::DeferredElement& element) {
+    const host::DeferredMember* found[kFieldCount] = {};
+    for (const auto& member : array.members_of(element)) {
+        for (int field = 0; field < kFieldCount; ++field) {
+            if (member.key == kComponentFields[field]) {
+                found[field] = &member;
+                break;
+            }
+        }
+    }
+    for (int field : {kIdentifier, kName, kCode}) {
+        if (!found[field] || found[field]->kind != json::kind::string) return false;
+    }
+    if (found[kIdentifier]->escaped) return false;
+    std::string_view optional_texts[3];
+    for (int field : {kDiskcacheDir, kExecutionStatus, kDiskcacheStatus}) {
+        const auto* member = found[field];
+        if (!member || member->kind == json::kind::null) continue;
+        if (member->kind != json::kind::string || member->escaped) return false;
+        optional_texts[field - kDiskcacheDir] = member->text;
+    }
+    if (found[kMetadata] && found[kMetadata]->kind != json::kind::object) return false;
+    if (const auto* parents = found[kParents]) {
+        if (parents->kind != json::kind::array) return false;
+        if (!is_plain_parent_list(parents->text)) {
+            unsigned char room[2048];
+            json::monotonic_resource scratch(room, sizeof room);
+            boost::system::error_code error;
+            const auto list = host::read_json(parents->text, &scratch, error);
+            try {
+                check_parents(list.as_array(), [] { return std::string(); });
+            } catch (const ModelError&) {
+                return false;
+            }
+        }
+    }
+    auto sum = element.member_sum;
+    std::size_t members = element.member_count;
+    for (ComponentField field : kDefaulted) {
+        if (found[field]) continue;
+        host::fingerprint::add_member(
+            sum, host::fingerprint::member(host::fingerprint::text(kComponentFields[field]),
+                                           default_part(field)));
+        ++members;
+    }
+    components.emplace_back(element.text, found[kIdentifier]->text, optional_texts[0],
+                            optional_texts[1], optional_texts[2],
+                            host::fingerprint::finish(host::fingerprint::object_end(sum, members)));
+    return true;
 }
 
 json::object check_pipeline(json::object pipeline) {
@@ -137,25 +244,32 @@ std::string_view text(const json::object& object, std::string_view key) {
 NuvexLinkComponentModel::NuvexLinkComponentModel(const json::object& json)
     : json_(&json),
       identifier_(text(json, "identifier")),
+      diskcache_dir_(text(json, "diskcache_dir")),
+      execution_status_(text(json, "execution_status")),
+      diskcache_status_(text(json, "diskcache_status")),
       identifier_key_(host::json_fingerprint(identifier_)),
       fingerprint_(host::json_fingerprint(json)) {}
 
-std::string_view NuvexLinkComponentModel::name() const { return text(*json_, "name"); }
-std::string_view NuvexLinkComponentModel::code() const { return text(*json_, "code"); }
-std::optional<std::string_view> NuvexLinkComponentModel::diskcache_dir() const {
-    return text_or_null(*json_, "diskcache_dir");
-}
-std::optional<std::string_view> NuvexLinkComponentModel::execution_status() const {
-    return text_or_null(*json_, "execution_status");
-}
-std::optional<std::string_view> NuvexLinkComponentModel::diskcache_status() const {
-    return text_or_null(*json_, "diskcache_status");
-}
-const json::object& NuvexLinkComponentModel::metadata() const {
-    return json_->at("metadata").get_object();
-}
-const json::array& NuvexLinkComponentModel::parents() const {
-    return json_->at("parents").get_array();
+NuvexLinkComponentModel::NuvexLinkComponentModel(std::string_view text, std::string_view identifier,
+                                                 std::string_view diskcache_dir,
+                                                 std::string_view execution_status,
+                                                 std::string_view diskcache_status,
+                                                 host::JsonFingerprint fingerprint)
+    : text_(text),
+      identifier_(identifier),
+      diskcache_dir_(diskcache_dir),
+      execution_status_(execution_status),
+      diskcache_status_(diskcache_status),
+      identifier_key_(host::json_fingerprint(identifier_)),
+      fingerprint_(fingerprint) {}
+
+json::object NuvexLinkComponentModel::object(json::storage_ptr storage) const {
+    if (json_) return json::object(*json_, std::move(storage));
+    // Read as a usual component once already, so it reads and checks again without fail.
+    boost::system::error_code error;
+    json::value built = host::read_json(text_, std::move(storage), error);
+    check_component(built.as_object(), 0);
+    return std::move(built.as_object());
 }
 
 NuvexLinkPipelineModel::NuvexLinkPipelineModel(std::string_view identifier)
@@ -165,27 +279,62 @@ NuvexLinkPipelineModel::NuvexLinkPipelineModel(std::string_view identifier)
                                           {"graph", json::object{{"components", json::array()}}}},
                              nullptr) {}
 
-NuvexLinkPipelineModel::NuvexLinkPipelineModel(json::object checked,
-                                               std::shared_ptr<const void> memory)
-    : content_(std::make_unique<Content>(std::move(checked), std::move(memory))) {}
+NuvexLinkPipelineModel::NuvexLinkPipelineModel(
+    json::object checked, std::shared_ptr<const void> memory,
+    std::optional<std::vector<NuvexLinkComponentModel>> components_from_text)
+    : content_(std::make_unique<Content>(std::move(checked), std::move(memory),
+                                         std::move(components_from_text))) {}
 
 NuvexLinkPipelineModel NuvexLinkPipelineModel::from_json(json::object object,
                                                          std::shared_ptr<const void> memory) {
     return NuvexLinkPipelineModel(check_pipeline(std::move(object)), std::move(memory));
 }
 
-NuvexLinkPipelineModel::Content::Content(json::object checked, std::shared_ptr<const void> memory)
+NuvexLinkPipelineModel NuvexLinkPipelineModel::from_json(json::object object,
+                                                         const host::DeferredArray& components,
+                                                         std::shared_ptr<const void> memory) {
+    // The fields around the components are checked first, as they are for a whole object.
+    json::object checked = check_pipeline(std::move(object));
+    std::vector<NuvexLinkComponentModel> usual;
+    usual.reserve(components.elements.size());
+    for (const auto& element : components.elements) {
+        if (!add_usual_component(usual, components, element)) break;
+    }
+    if (usual.size() == components.elements.size()) {
+        return NuvexLinkPipelineModel(std::move(checked), std::move(memory), std::move(usual));
+    }
+    // Built in full, the components give the failure texts in their order.
+    auto& list = checked.at("graph").at("components").get_array();
+    list.reserve(components.elements.size());
+    for (const auto& element : components.elements) {
+        boost::system::error_code error;
+        list.push_back(host::read_json(element.text, list.storage(), error));
+    }
+    for (std::size_t index = 0; index < list.size(); ++index) {
+        check_component(list[index].get_object(), index);
+    }
+    return NuvexLinkPipelineModel(std::move(checked), std::move(memory));
+}
+
+NuvexLinkPipelineModel::Content::Content(
+    json::object checked, std::shared_ptr<const void> memory,
+    std::optional<std::vector<NuvexLinkComponentModel>> components_from_text)
     : memory(std::move(memory)), json(std::move(checked)) {
-    const auto& list = json.at("graph").at("components").get_array();
-    components.reserve(list.size());
+    if (components_from_text) {
+        components = std::move(*components_from_text);
+        components_as_text = true;
+    } else {
+        const auto& list = json.at("graph").at("components").get_array();
+        components.reserve(list.size());
+        for (const auto& component : list) components.emplace_back(component.get_object());
+    }
     std::size_t capacity = 8;
-    while (capacity < 2 * list.size()) capacity *= 2;
+    while (capacity < 2 * components.size()) capacity *= 2;
     slots.assign(capacity, 0);
-    for (const auto& component : list) {
-        components.emplace_back(component.get_object());
-        std::uint32_t* slot = slot_of(components.back().identifier_key());
+    for (std::uint32_t index = 0; index < components.size(); ++index) {
+        std::uint32_t* slot = slot_of(components[index].identifier_key());
         if (*slot != 0) components[*slot - 1].stands_for_identifier_ = false;
-        *slot = static_cast<std::uint32_t>(components.size());
+        *slot = index + 1;
     }
 }
 
@@ -227,6 +376,11 @@ std::optional<std::string_view> NuvexLinkPipelineModel::diskcache_dir() const {
 
 json::object NuvexLinkPipelineModel::to_nuvexlink_dict(bool include_captured) const {
     json::object dict(content_->json, json::storage_ptr());
+    if (content_->components_as_text) {
+        auto& list = dict["graph"].get_object()["components"].get_array();
+        list.reserve(content_->components.size());
+        for (const auto& component : content_->components) list.push_back(component.object());
+    }
     if (!include_captured) {
         for (auto& component : dict["graph"].get_object()["components"].get_array()) {
             host::erase_key(component.get_object(), "captured");

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/deferred_array.hpp"
 #include "host/json_fingerprint.hpp"
 
 namespace nuvex_link_core {
@@ -22,21 +23,17 @@ public:
     using std::invalid_argument::invalid_argument;
 };
 
-// Read access to one component object of a pipeline; valid while the pipeline lives.
+// Read access to one component of a pipeline; valid while the pipeline lives. A component is
+// either an object of the pipeline's document or, in the usual case of a posted pipeline, the
+// text it was posted as, built into an object only when something reads all of it.
 class NuvexLinkComponentModel {
 public:
-    explicit NuvexLinkComponentModel(const boost::json::object& json);
-
     std::string_view identifier() const { return identifier_; }
-    std::string_view name() const;
-    std::string_view code() const;
-    std::optional<std::string_view> diskcache_dir() const;
-    std::optional<std::string_view> execution_status() const;
-    std::optional<std::string_view> diskcache_status() const;
-    const boost::json::object& metadata() const;
-    // Each parent is an object with "id".
-    const boost::json::array& parents() const;
-    const boost::json::object& json() const { return *json_; }
+    std::optional<std::string_view> diskcache_dir() const { return or_null(diskcache_dir_); }
+    std::optional<std::string_view> execution_status() const { return or_null(execution_status_); }
+    std::optional<std::string_view> diskcache_status() const { return or_null(diskcache_status_); }
+    // The component's JSON form, with the optional fields that were absent filled in.
+    boost::json::object object(boost::json::storage_ptr storage = {}) const;
 
     // Comparing two pipelines reads these, kept side by side, rather than the components,
     // which lie far apart in memory: equal components have equal fingerprints, and so do
@@ -46,11 +43,27 @@ public:
     // False when a later component of the pipeline carries the same identifier.
     bool stands_for_identifier() const { return stands_for_identifier_; }
 
+    // Made by the pipeline: from a checked object of its document, or from the text of a
+    // usual component (optional texts with a null data() for null).
+    explicit NuvexLinkComponentModel(const boost::json::object& json);
+    NuvexLinkComponentModel(std::string_view text, std::string_view identifier,
+                            std::string_view diskcache_dir, std::string_view execution_status,
+                            std::string_view diskcache_status, host::JsonFingerprint fingerprint);
+
 private:
     friend class NuvexLinkPipelineModel;
 
-    const boost::json::object* json_;
+    // Optional texts are held with a null data() for null.
+    static std::optional<std::string_view> or_null(std::string_view text) {
+        return text.data() ? std::optional(text) : std::nullopt;
+    }
+
+    const boost::json::object* json_ = nullptr;
+    std::string_view text_;  // when json_ is null
     std::string_view identifier_;
+    std::string_view diskcache_dir_;
+    std::string_view execution_status_;
+    std::string_view diskcache_status_;
     host::JsonFingerprint identifier_key_;
     host::JsonFingerprint fingerprint_;
     bool stands_for_identifier_ = true;
@@ -64,6 +77,11 @@ public:
     // When the object's values borrow memory they do not own, `memory` is kept with them.
     static NuvexLinkPipelineModel from_json(boost::json::object object,
                                             std::shared_ptr<const void> memory = {});
+    // The same for an object whose graph.components was left empty as the body was read, its
+    // elements kept as text in `components` (borrowing `memory` as well).
+    static NuvexLinkPipelineModel from_json(boost::json::object object,
+                                            const host::DeferredArray& components,
+                                            std::shared_ptr<const void> memory);
 
     NuvexLinkPipelineModel(NuvexLinkPipelineModel&&) noexcept = default;
     NuvexLinkPipelineModel& operator=(NuvexLinkPipelineModel&&) noexcept = default;
@@ -83,19 +101,23 @@ public:
 
     // The pipeline's JSON form; without the components' "captured" unless asked for.
     boost::json::object to_nuvexlink_dict(bool include_captured = false) const;
-    const boost::json::object& json() const { return content_->json; }
 
 private:
-    NuvexLinkPipelineModel(boost::json::object checked, std::shared_ptr<const void> memory);
+    NuvexLinkPipelineModel(
+        boost::json::object checked, std::shared_ptr<const void> memory,
+        std::optional<std::vector<NuvexLinkComponentModel>> components_from_text = {});
 
     // Kept on the heap and never moved, so the component views stay valid when the pipeline
     // moves (moving a JSON object between two memory resources would copy it).
     struct Content {
-        Content(boost::json::object checked, std::shared_ptr<const void> memory);
+        Content(boost::json::object checked, std::shared_ptr<const void> memory,
+                std::optional<std::vector<NuvexLinkComponentModel>> components_from_text);
 
         std::shared_ptr<const void> memory;
+        // Its graph.components is empty when the components are kept as text.
         boost::json::object json;  // after memory, so destroyed before it
         std::vector<NuvexLinkComponentModel> components;
+        bool components_as_text = false;
         // Open addressing over the identifier keys: 1 + the index of the component that stands
         // for an identifier, 0 for a free slot. One block, not a node per component.
         std::vector<std::uint32_t> slots;

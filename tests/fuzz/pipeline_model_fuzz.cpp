@@ -2,6 +2,9 @@
 // names the field, or accepts it, and then the update against the previous pipeline and the
 // pipeline's own JSON form are written without failing.
 //
+// Read from its text as a posted body is, with the components kept as text where they can
+// be, a pipeline is refused with the same failure or makes the same model.
+//
 // Input: a JSON array of pipelines posted in turn for one kernel, or a single pipeline.
 
 #include <boost/json/parse.hpp>
@@ -10,11 +13,15 @@
 #include <cstdint>
 #include <string_view>
 #include <utility>
+#include <variant>
+#include <vector>
 
 #include "fuzz_check.hpp"
+#include "host/json_body.hpp"
 #include "host/json_text.hpp"
 #include "nuvex_link/server/misc/functions.hpp"
 #include "nuvex_link_core/models.hpp"
+#include "same_json.hpp"
 
 namespace {
 
@@ -23,10 +30,43 @@ using nuvex_link_core::NuvexLinkPipelineModel;
 
 using fuzz_support::check;
 
+// The model of a pipeline read from its text, or the failure's text.
+std::variant<NuvexLinkPipelineModel, std::string> from_text(const boost::json::object& pipeline) {
+    static const std::vector<std::string> path = {"graph", "components"};
+    boost::system::error_code error;
+    auto body = host::parse_json_body(
+        std::make_shared<const std::string>(host::to_json_text(pipeline)), error, path);
+    check(!error);
+    auto& object = body.document.as_object();
+    try {
+        if (!body.deferred.found) {
+            return NuvexLinkPipelineModel::from_json(std::move(object), body.memory);
+        }
+        return NuvexLinkPipelineModel::from_json(std::move(object), body.deferred, body.memory);
+    } catch (const ModelError& refused) {
+        return std::string(refused.what());
+    }
+}
+
+void check_same_model(const NuvexLinkPipelineModel& model,
+                      const std::variant<NuvexLinkPipelineModel, std::string>& read) {
+    const auto* same = std::get_if<NuvexLinkPipelineModel>(&read);
+    check(same != nullptr);
+    check(same->components().size() == model.components().size());
+    for (std::size_t index = 0; index < model.components().size(); ++index) {
+        check(same->components()[index].fingerprint() == model.components()[index].fingerprint());
+        check(same->components()[index].identifier() == model.components()[index].identifier());
+    }
+    check(fuzz_support::same_json(boost::json::value(model.to_nuvexlink_dict(true)),
+                                  boost::json::value(same->to_nuvexlink_dict(true))));
+}
+
 void post(NuvexLinkPipelineModel& stored, const boost::json::value& body) {
     if (!body.is_object()) return;
+    const auto read = from_text(body.get_object());
     try {
         auto next = NuvexLinkPipelineModel::from_json(body.get_object());
+        check_same_model(next, read);
         const auto update = nuvex_link::server::misc::get_dag_update_info(stored, next);
         const auto update_dict = update.dict();
         check(update_dict.at("identifier").as_string() == next.identifier());
@@ -38,6 +78,8 @@ void post(NuvexLinkPipelineModel& stored, const boost::json::value& body) {
         stored = std::move(next);
     } catch (const ModelError& refused) {
         check(std::string_view(refused.what()).find(": ") != std::string_view::npos);
+        check(std::get_if<std::string>(&read) &&
+              *std::get_if<std::string>(&read) == refused.what());
     }
 }
 

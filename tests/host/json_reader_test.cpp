@@ -1,6 +1,5 @@
 // The body reader takes the texts boost::json::parse takes, with the same values.
 
-#include "host/json_body.hpp"
 #include "host/json_reader.hpp"
 
 #include <gtest/gtest.h>
@@ -8,6 +7,8 @@
 #include <boost/json/parse.hpp>
 #include <string>
 #include <vector>
+
+#include "host/json_body.hpp"
 
 namespace {
 
@@ -92,9 +93,104 @@ TEST(JsonBody, DocumentsManyTimesTheirTextsSizeFitInTheirBlocks) {
     for (int i = 0; i < 100000; ++i) text += std::to_string(i % 10) + ",";
     text += R"({"k": "v"}])";
     boost::system::error_code error;
-    const auto body = host::parse_json_body(text, error);
+    const auto body = host::parse_json_body(std::make_shared<const std::string>(text), error);
     ASSERT_FALSE(error);
     EXPECT_EQ(body.document, boost::json::parse(text));
+}
+
+}  // namespace
+
+namespace {
+
+const std::vector<std::string> kPath = {"s", "g", "c"};
+
+struct Deferred {
+    boost::json::value document;
+    host::DeferredArray array;
+    bool failed = true;
+};
+
+Deferred read_deferring(std::string_view text) {
+    Deferred read;
+    boost::system::error_code error;
+    read.document = host::read_json(text, {}, error, kPath, read.array);
+    read.failed = static_cast<bool>(error);
+    return read;
+}
+
+TEST(JsonReader, DefersTheArrayAtThePathWithWhatEachElementHolds) {
+    const std::string text = R"({"s": {"x": [1], "g": {"c": [
+        {"k": "plain", "e": "a\nb\u00e9\ud83d\ude00", "n": [1, -0, -0.0, 2.5e3,
+         18446744073709551615, -9223372036854775808, 1e400], "o": {"t": true, "f": false},
+         "z": null},
+        {}, {"k": {"deep": [[{"x": "y"}]]}}]}}, "after": "kept"})";
+    const auto read = read_deferring(text);
+    ASSERT_FALSE(read.failed);
+    ASSERT_TRUE(read.array.found);
+    auto expected = boost::json::parse(text);
+    const auto elements = expected.at("s").at("g").at("c").as_array();
+    expected.at("s").at("g").at("c").as_array().clear();
+    EXPECT_EQ(read.document, expected);
+
+    ASSERT_EQ(read.array.elements.size(), elements.size());
+    for (std::size_t index = 0; index < elements.size(); ++index) {
+        const auto& element = read.array.elements[index];
+        EXPECT_EQ(boost::json::parse(element.text), elements[index]) << index;
+        // The parts add up to the fingerprint of the value itself.
+        EXPECT_EQ(host::fingerprint::finish(
+                      host::fingerprint::object_end(element.member_sum, element.member_count)),
+                  host::json_fingerprint(elements[index]))
+            << index;
+    }
+    const auto members = read.array.members_of(read.array.elements[0]);
+    ASSERT_EQ(members.size(), 5u);
+    EXPECT_EQ(members[0].key, "k");
+    EXPECT_EQ(members[0].text, "plain");
+    EXPECT_FALSE(members[0].escaped);
+    EXPECT_EQ(members[1].kind, boost::json::kind::string);
+    EXPECT_TRUE(members[1].escaped);
+    EXPECT_EQ(members[2].kind, boost::json::kind::array);
+    EXPECT_EQ(members[3].text, R"({"t": true, "f": false})");
+    EXPECT_EQ(members[4].kind, boost::json::kind::null);
+
+    // Built back into the document, the body is what the parser makes of the text.
+    boost::system::error_code error;
+    auto body = host::parse_json_body(std::make_shared<const std::string>(text), error, kPath);
+    ASSERT_TRUE(body.deferred.found);
+    body.build_deferred();
+    EXPECT_EQ(body.document, boost::json::parse(text));
+}
+
+TEST(JsonReader, BuildsTheArrayWhenAnElementCannotBeDeferred) {
+    for (const char* text :
+         {R"({"s": {"g": {"c": [{"a": 1}, 2]}}})",                        // not an object
+          R"({"s": {"g": {"c": [{"a": {"x": 1, "x": 2}}]}}})",            // repeated key
+          R"({"s": {"g": {"c": [{"\u0061": 1}]}}})",                      // escaped key
+          R"({"s": {"g": {"c": [{"a": 1e1000000000}]}}})",                // number left to Boost
+          R"({"s": {"g": {"c": [{"a": 1}]}}, "s": {"g": {"c": [{}]}}})",  // path twice
+          R"({"s": {"g": {"c": [{}]}, "g": 1}})",                         // ... or its parent
+          R"({"s": {"g": {"c": 5}}})", R"({"s": [{"g": {"c": [{}]}}]})"}) {
+        const auto read = read_deferring(text);
+        EXPECT_FALSE(read.failed) << text;
+        EXPECT_FALSE(read.array.found) << text;
+        EXPECT_EQ(read.document, boost::json::parse(text)) << text;
+    }
+    // Deferred or not, a text that is not JSON is refused.
+    for (const char* text :
+         {R"({"s": {"g": {"c": [{"a": tru}]}}})", R"({"s": {"g": {"c": [{"a": "\x01"}]}}})",
+          R"({"s": {"g": {"c": [{"a": 1},]}}})"}) {
+        EXPECT_TRUE(read_deferring(text).failed) << text;
+    }
+    // Elements are as deep as they lie in the whole text: 32 levels in all are allowed.
+    const auto nested = [](int levels) {
+        return R"({"s": {"g": {"c": [{"a": )" + std::string(levels, '[') +
+               std::string(levels, ']') + "}]}}}";
+    };
+    EXPECT_TRUE(read_deferring(nested(27)).array.found);
+    EXPECT_TRUE(read_deferring(nested(28)).failed);
+    bool failed = false;
+    read(nested(28), failed);
+    EXPECT_TRUE(failed);
 }
 
 }  // namespace

@@ -55,10 +55,17 @@ bool announces_stored_pipeline(const json::object& body) {
 // The pipeline of a body, checked on the network thread, or the text of its failure.
 class PreparedPipeline : public host::PreparedBody {
 public:
-    PreparedPipeline(json::object& successful, std::shared_ptr<const void> memory) {
+    PreparedPipeline(json::object& successful, host::DeferredArray& components,
+                     std::shared_ptr<const void> memory) {
         try {
-            pipeline_.emplace(
-                NuvexLinkPipelineModel::from_json(std::move(successful), std::move(memory)));
+            if (components.found) {
+                components.found = false;
+                pipeline_.emplace(NuvexLinkPipelineModel::from_json(std::move(successful),
+                                                                    components, std::move(memory)));
+            } else {
+                pipeline_.emplace(
+                    NuvexLinkPipelineModel::from_json(std::move(successful), std::move(memory)));
+            }
         } catch (const std::exception& error) {
             failure_ = error.what();
         }
@@ -192,7 +199,12 @@ std::unique_ptr<host::PreparedBody> DAGHandler::prepare_body(host::JsonBody& bod
     auto* successful = object->if_contains("successful");
     if (!successful || !successful->is_object()) return nullptr;
     // The pipeline keeps the body's memory; the rest of the body is copied out for the handler.
-    return std::make_unique<PreparedPipeline>(successful->get_object(), body.memory);
+    return std::make_unique<PreparedPipeline>(successful->get_object(), body.deferred, body.memory);
+}
+
+host::BodyPreparer DAGHandler::body_preparer() {
+    // A pipeline's components are most of its body; the model reads them as text.
+    return {prepare_body, {"successful", "graph", "components"}};
 }
 
 void DAGHandler::_finish_with_result(HTTPStatus status_code, const json::value& result) {

@@ -34,6 +34,8 @@ public:
     // Beside the network: turns the pipeline a "pipeline:updated"/"successful" body carries
     // into the model (or the failure to), taking it out of the body.
     static std::unique_ptr<host::PreparedBody> prepare_body(host::JsonBody& body);
+    // prepare_body, with the part of the body it may take as text.
+    static host::BodyPreparer body_preparer();
 
 private:
     void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);

@@ -11,9 +11,9 @@ NuvexLinkDagUpdateModel get_dag_update_info(const nuvex_link_core::NuvexLinkPipe
         if (!component.stands_for_identifier()) continue;
         const auto* before = old.find_component(component.identifier_key());
         if (!before) {
-            changes.added.push_back(&component.json());
+            changes.added.push_back(&component);
         } else if (before->fingerprint() != component.fingerprint()) {
-            changes.revised.push_back(&component.json());
+            changes.revised.push_back(&component);
         }
     }
     for (const auto& component : old.components()) {

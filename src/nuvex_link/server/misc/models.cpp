@@ -5,10 +5,10 @@
 namespace nuvex_link::server::misc {
 
 boost::json::object NuvexLinkDagUpdateModel::dict(boost::json::storage_ptr storage) const {
-    const auto copies = [&](const std::vector<const boost::json::object*>& components) {
+    const auto copies = [&](const auto& components) {
         boost::json::array array(storage);
         array.reserve(components.size());
-        for (const auto* component : components) array.emplace_back(*component);
+        for (const auto* component : components) array.emplace_back(component->object(storage));
         return array;
     };
     boost::json::array deleted(storage);

@@ -7,12 +7,14 @@
 #include <string_view>
 #include <vector>
 
+#include "nuvex_link_core/models.hpp"
+
 namespace nuvex_link::server::misc {
 
 struct NuvexLinkDagUpdateComponentModel {
     // Components of the new pipeline (valid while it lives) and identifiers of the old one.
-    std::vector<const boost::json::object*> added;
-    std::vector<const boost::json::object*> revised;
+    std::vector<const nuvex_link_core::NuvexLinkComponentModel*> added;
+    std::vector<const nuvex_link_core::NuvexLinkComponentModel*> revised;
     std::vector<std::string> deleted;
 
     bool empty() const { return added.empty() && revised.empty() && deleted.empty(); }

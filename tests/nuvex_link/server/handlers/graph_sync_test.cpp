@@ -41,8 +41,8 @@ TEST(DAGHandler, MissingKeysAreNamedInOrder) {
     EXPECT_EQ(answer.body, R"({"message": "status is required in the body of the request."})");
     answer = server.post("/nuvex-link/kernels/k1", "{}");
     EXPECT_EQ(answer.json().at("message"), "procedure is required in the body of the request.");
-    answer = server.post("/nuvex-link/kernels/k1",
-                         R"({"procedure": "x", "status": "y", "msg": "m"})");
+    answer =
+        server.post("/nuvex-link/kernels/k1", R"({"procedure": "x", "status": "y", "msg": "m"})");
     EXPECT_EQ(answer.json().at("message"), "successful is required in the body of the request.");
 
     // An empty body or a wrong type is the host's generic failure.
@@ -107,16 +107,69 @@ TEST(DAGHandler, StoresPipelinesAndRelaysUpdates) {
 
     const auto v2 = make_pipeline("k1", {make_component("a", "x = 2"), make_component("c")});
     server.post("/nuvex-link/kernels/k1", pipeline_updated(v2));
-    const auto update = json::parse(client.read().value()).at("successful").at("updated_components");
+    const auto update =
+        json::parse(client.read().value()).at("successful").at("updated_components");
     EXPECT_EQ(update.at("added").at(0).at("identifier"), "c");
     EXPECT_EQ(update.at("revised").at(0).at("code"), "x = 2");
     EXPECT_EQ(update.at("deleted"), json::array({"b"}));
 }
 
+TEST(DAGHandler, MessagesThatStoreNothingCarryTheirComponentsWhole) {
+    TestServer server;
+    server.start_kernel("k1");
+    WebSocketClient client(server, "k1");
+    const std::string pipeline =
+        R"({"identifier": "p", "graph": {"components": [{"identifier": "a", "code": "x\n"}, 7]}})";
+    for (const char* procedure : {"pipeline:run", "pipeline:updated"}) {
+        const auto answer =
+            server.post("/nuvex-link/kernels/k1",
+                        std::string(R"({"procedure": ")") + procedure +
+                            R"(", "status": "failed", "msg": "", "successful": )" + pipeline + "}");
+        EXPECT_EQ(answer.status, 200) << procedure;
+        EXPECT_EQ(json::parse(client.read().value()).at("successful"), json::parse(pipeline))
+            << procedure;
+    }
+}
+
+TEST(DAGHandler, SamePipelineWrittenOtherwiseIsNoChange) {
+    TestServer server;
+    server.start_kernel("k1");
+    WebSocketClient client(server, "k1");
+    const auto a = make_component("a", "x = 'caf\u00e9'\n");
+    const auto b = make_component("b");
+    const auto v1 = pipeline_updated(make_pipeline("k1", {a, b}));
+    ASSERT_EQ(server.post("/nuvex-link/kernels/k1", v1).status, 200);
+    ASSERT_TRUE(client.read().has_value());
+    const auto stored = server.get("/nuvex-link/kernels/k1").body;
+
+    // Keys in another order and a character written without its escape: the same values.
+    const auto reversed = [](const json::object& component) {
+        json::object out;
+        for (auto it = component.end(); it != component.begin();) {
+            --it;
+            out.emplace(it->key(), it->value());
+        }
+        return out;
+    };
+    std::string same = pipeline_updated(make_pipeline("k1", {reversed(a), reversed(b)}));
+    same.replace(same.find(R"(\u00e9)"), 6, "\xc3\xa9");
+    // An identifier written with an escape has the pipeline read as objects: still the same.
+    std::string escaped = v1;
+    escaped.replace(escaped.find(R"("identifier": "b")"), 17, R"("identifier": "\u0062")");
+    for (const auto& body : {same, escaped}) {
+        const auto answer = server.post("/nuvex-link/kernels/k1", body);
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.body, "");
+    }
+    EXPECT_EQ(client.read(kQuiet), std::nullopt);
+    EXPECT_EQ(server.get("/nuvex-link/kernels/k1").body, stored);
+}
+
 TEST(DAGHandler, PipelineThatDoesNotFitLeavesTheStoreAlone) {
     TestServer server;
     server.start_kernel("k1");
-    server.post("/nuvex-link/kernels/k1", pipeline_updated(make_pipeline("k1", {make_component("a")})));
+    server.post("/nuvex-link/kernels/k1",
+                pipeline_updated(make_pipeline("k1", {make_component("a")})));
 
     auto broken = make_pipeline("k1", {make_component("a"), make_component("b")});
     broken["graph"].as_object()["components"].as_array()[1].as_object().erase("identifier");
@@ -149,8 +202,9 @@ TEST(DAGHandler, CleanUpRemovesOnlyCachesInsideThePipelinesFolder) {
         {"k-old", inside}, {"k-outside", outside}, {"k-dots", sneaky}, {"k-link", link}};
     for (const auto& [kernel, folder] : kernels) {
         server.start_kernel(kernel);
-        server.post(std::string("/nuvex-link/kernels/") + kernel,
-                    pipeline_updated(make_pipeline(kernel, {make_component("a")}, folder.string())));
+        server.post(
+            std::string("/nuvex-link/kernels/") + kernel,
+            pipeline_updated(make_pipeline(kernel, {make_component("a")}, folder.string())));
     }
     server.start_kernel("k-null");
     server.post("/nuvex-link/kernels/k-null",

@@ -8,8 +8,8 @@
 namespace {
 
 namespace json = boost::json;
-using nuvex_link_core::NuvexLinkPipelineModel;
 using nuvex_link::server::misc::get_dag_update_info;
+using nuvex_link_core::NuvexLinkPipelineModel;
 using test_support::make_component;
 using test_support::make_pipeline;
 
@@ -17,9 +17,10 @@ NuvexLinkPipelineModel model(std::vector<json::object> components) {
     return NuvexLinkPipelineModel::from_json(make_pipeline("k1", std::move(components)));
 }
 
-json::array identifiers(const std::vector<const json::object*>& components) {
+json::array identifiers(
+    const std::vector<const nuvex_link_core::NuvexLinkComponentModel*>& components) {
     json::array ids;
-    for (const auto* component : components) ids.push_back(component->at("identifier"));
+    for (const auto* component : components) ids.push_back(json::string(component->identifier()));
     return ids;
 }
 
@@ -33,10 +34,10 @@ TEST(DagUpdate, ClassifiesByIdentifierInPipelineOrder) {
     auto nested_change = make_component("c");
     nested_change["metadata"].as_object()["tags"] = json::array{"x"};
 
-    const auto old = model({make_component("a"), make_component("b"), make_component("c"),
-                            make_component("d")});
-    const auto now = model({make_component("e"), shuffled, nested_change,
-                            make_component("a", "y = 2")});
+    const auto old =
+        model({make_component("a"), make_component("b"), make_component("c"), make_component("d")});
+    const auto now =
+        model({make_component("e"), shuffled, nested_change, make_component("a", "y = 2")});
     const auto update = get_dag_update_info(old, now);
 
     EXPECT_EQ(update.identifier, "k1");
@@ -54,7 +55,7 @@ TEST(DagUpdate, LaterDuplicateStandsForItsIdentifier) {
     const auto now = model({make_component("a", "v = 1"), make_component("a", "v = 2")});
     const auto update = get_dag_update_info(old, now);
     ASSERT_EQ(update.updated_components.revised.size(), 1u);
-    EXPECT_EQ(update.updated_components.revised[0]->at("code"), "v = 2");
+    EXPECT_EQ(update.updated_components.revised[0]->object().at("code"), "v = 2");
     EXPECT_TRUE(update.updated_components.added.empty());
 }
 

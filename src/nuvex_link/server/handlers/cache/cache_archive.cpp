@@ -82,14 +82,15 @@ boost::json::object cached_pipeline_records(const nuvex_link_core::NuvexLinkPipe
             component.diskcache_status() != NuvexLinkDiskcacheStatus::CACHED) {
             continue;
         }
+        const boost::json::object fields = component.object();
         boost::json::array parent_ids;
-        for (const auto& parent : component.parents()) {
+        for (const auto& parent : fields.at("parents").as_array()) {
             parent_ids.push_back(parent.as_object().at("id"));
         }
         boost::json::object record;
-        record["component_name"] = component.name();
-        record["component_metadata"] = component.metadata();
-        record["component_cell_code"] = component.code();
+        record["component_name"] = fields.at("name");
+        record["component_metadata"] = fields.at("metadata");
+        record["component_cell_code"] = fields.at("code");
         if (auto cache_dir = component.diskcache_dir()) {
             record["component_cache_dir"] = *cache_dir;
         } else {
