@@ -96,6 +96,8 @@ struct Deferral {
 
 class Reader {
 public:
+    // The scratch stack is left uninitialised: components read one by one each make a reader.
+    // cppcheck-suppress uninitMemberVar
     Reader(std::string_view text, json::storage_ptr storage, Deferral* deferral)
         : at_(text.data()),
           end_(text.data() + text.size()),
@@ -582,7 +584,7 @@ private:
     const char* end_;
     std::size_t text_size_;
     // The reader's working stack starts in this buffer; a large document grows it on the heap.
-    unsigned char scratch_stack_[8192];  // raw memory for the stack: never read before written
+    unsigned char scratch_stack_[8192];
     json::value_stack stack_;
     std::unique_ptr<char[]> decoded_;
     char* out_ = nullptr;

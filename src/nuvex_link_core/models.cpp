@@ -167,10 +167,11 @@ bool add_usual_component(std::vector<NuvexLinkComponentModel>& components,
             }
         }
     }
-    for (int field : {kIdentifier, kName, kCode}) {
+    const auto* identifier = found[kIdentifier];
+    if (!identifier || identifier->kind != json::kind::string || identifier->escaped) return false;
+    for (int field : {kName, kCode}) {
         if (!found[field] || found[field]->kind != json::kind::string) return false;
     }
-    if (found[kIdentifier]->escaped) return false;
     std::string_view optional_texts[3];
     for (int field : {kDiskcacheDir, kExecutionStatus, kDiskcacheStatus}) {
         const auto* member = found[field];
@@ -202,8 +203,8 @@ bool add_usual_component(std::vector<NuvexLinkComponentModel>& components,
                                            default_part(field)));
         ++members;
     }
-    components.emplace_back(element.text, found[kIdentifier]->text, optional_texts[0],
-                            optional_texts[1], optional_texts[2],
+    components.emplace_back(element.text, identifier->text, optional_texts[0], optional_texts[1],
+                            optional_texts[2],
                             host::fingerprint::finish(host::fingerprint::object_end(sum, members)));
     return true;
 }
