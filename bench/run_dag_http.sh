@@ -15,7 +15,8 @@ cp -r "$BASELINES"/. "$base"/ && chmod -R u+w "$base"
 
 cmake -S "$root" -B "$root/build/bench" -DCMAKE_BUILD_TYPE=Release -DNUVEX_BUILD_BENCH=ON \
   -DNUVEX_BUILD_TESTS=OFF >/dev/null
-cmake --build "$root/build/bench" -j2 --target nuvex-link-server ws_fanout_tool >/dev/null || exit 1
+cmake --build "$root/build/bench" -j2 --target nuvex-link-server ws_fanout_tool fixed_answer_tool \
+  >/dev/null || exit 1
 SERVER=$root/build/bench/nuvex-link-server
 
 cd "$base"
@@ -43,6 +44,14 @@ for port in 8888 8890; do
   done
 done
 
+# The floor for GET 200: a server that only writes this server's own answer, as many bytes.
+curl -s -H "Authorization: token $TOKEN" -o "$work/get200_answer.json" \
+  http://127.0.0.1:8890/nuvex-link/kernels/get200
+"$root/build/bench/bench/fixed_answer_tool" 8897 "$work/get200_answer.json" 1 \
+  > "$results/fixed_answer.log" 2>&1 & FIXED=$!
+trap 'kill $PEER $FLOOR $OURS $FIXED 2>/dev/null' EXIT
+sleep 0.5
+
 cpu() { awk '{print $14+$15}' /proc/$1/stat; }
 TCK=$(getconf CLK_TCK)
 OUT=$results/http.jsonl; : > "$OUT"
@@ -59,6 +68,7 @@ P200="data/pipeline_200_v1.json data/pipeline_200_v2.json 8 $TOKEN"
 for rep in $(seq 1 "$REPS"); do
   run floor_post10    $FLOOR -s post.lua http://127.0.0.1:8889 -- $P10
   run floor_post200   $FLOOR -s post.lua http://127.0.0.1:8889 -- $P200
+  run floor_get200    $FIXED -s get.lua  http://127.0.0.1:8897/nuvex-link/kernels/get200 -- $TOKEN
   run tornado_get200  $PEER  -s get.lua  http://127.0.0.1:8888/nuvex-link/kernels/get200 -- $TOKEN
   run tornado_post10  $PEER  -s post.lua http://127.0.0.1:8888 -- $P10
   run tornado_post200 $PEER  -s post.lua http://127.0.0.1:8888 -- $P200
@@ -72,7 +82,7 @@ $PY "$here/summarize_dag.py" "$OUT" | tee "$results/http_summary.md"
 # posted over 16 connections, as wrk posts.
 kill $PEER 2>/dev/null
 $PY ws_fanout_server.py 8891 > "$results/ws_server.log" 2>&1 & WS=$!
-trap 'kill $PEER $FLOOR $OURS $WS 2>/dev/null' EXIT
+trap 'kill $PEER $FLOOR $OURS $FIXED $WS 2>/dev/null' EXIT
 sleep 1
 for rep in $(seq 1 "$REPS"); do
   echo "tornado: $(timeout 180 $PY ws_fanout_client.py 8891 100 3000 120 | tail -1)"
