@@ -84,14 +84,22 @@ JsonBody parse_json_body(std::shared_ptr<const std::string> text, boost::system:
 void JsonBody::build_deferred() {
     if (!deferred.found) return;
     deferred.found = false;
+    // The array is where the reader left it, unless a preparer took part of the document
+    // without the elements: then there is nowhere to put them.
     json::value* array = &document;
-    for (const auto& key : deferred_path) array = &array->get_object().at(key);
-    auto& elements = array->get_array();
-    elements.reserve(deferred.elements.size());
-    for (const auto& element : deferred.elements) {
-        // Read once already, so it reads again without fail.
-        boost::system::error_code ignored;
-        elements.push_back(read_json(element.text, elements.storage(), ignored));
+    for (const auto& key : deferred_path) {
+        auto* object = array->if_object();
+        array = object ? object->if_contains(key) : nullptr;
+        if (!array) break;
+    }
+    if (array && array->is_array()) {
+        auto& elements = array->get_array();
+        elements.reserve(deferred.elements.size());
+        for (const auto& element : deferred.elements) {
+            // Read once already, so it reads again without fail.
+            boost::system::error_code ignored;
+            elements.push_back(read_json(element.text, elements.storage(), ignored));
+        }
     }
     deferred = DeferredArray();
 }
