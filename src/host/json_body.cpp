@@ -92,15 +92,7 @@ void JsonBody::build_deferred() {
         array = object ? object->if_contains(key) : nullptr;
         if (!array) break;
     }
-    if (array && array->is_array()) {
-        auto& elements = array->get_array();
-        elements.reserve(deferred.elements.size());
-        for (const auto& element : deferred.elements) {
-            // Read once already, so it reads again without fail.
-            boost::system::error_code ignored;
-            elements.push_back(read_json(element.text, elements.storage(), ignored));
-        }
-    }
+    if (array && array->is_array()) build_deferred_elements(deferred, array->get_array());
     deferred = DeferredArray();
 }
 

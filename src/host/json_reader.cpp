@@ -625,4 +625,13 @@ json::value read_json(std::string_view text, json::storage_ptr storage,
     }
 }
 
+void build_deferred_elements(const DeferredArray& deferred, json::array& array) {
+    array.reserve(array.size() + deferred.elements.size());
+    for (const auto& element : deferred.elements) {
+        // Read once already, so each reads again without fail.
+        boost::system::error_code ignored;
+        array.push_back(read_json(element.text, array.storage(), ignored));
+    }
+}
+
 }  // namespace host

@@ -28,4 +28,7 @@ boost::json::value read_json(std::string_view text, boost::json::storage_ptr sto
                              boost::system::error_code& error, std::span<const std::string> path,
                              DeferredArray& deferred);
 
+// The deferred elements built into values at the end of `array`, in the array's memory.
+void build_deferred_elements(const DeferredArray& deferred, boost::json::array& array);
+
 }  // namespace host

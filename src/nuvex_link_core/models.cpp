@@ -51,6 +51,14 @@ constexpr std::string_view kComponentFields[kFieldCount] = {
     "identifier",       "name",     "code",   "diskcache_dir", "execution_status",
     "diskcache_status", "metadata", "parents"};
 
+// The field a component's key names, or kFieldCount for a key of its own.
+int field_of(std::string_view key) {
+    for (int field = 0; field < kFieldCount; ++field) {
+        if (key == kComponentFields[field]) return field;
+    }
+    return kFieldCount;
+}
+
 // The path of a component, written only for a failure.
 std::string component_path(std::size_t index) {
     return "graph.components[" + std::to_string(index) + "]";
@@ -78,12 +86,8 @@ void check_component(json::object& component, std::size_t index) {
     // One pass over the keys finds every field; pipelines hold hundreds of components.
     const json::value* found[kFieldCount] = {};
     for (const auto& member : component) {
-        for (int field = 0; field < kFieldCount; ++field) {
-            if (member.key() == kComponentFields[field]) {
-                found[field] = &member.value();
-                break;
-            }
-        }
+        const int field = field_of(member.key());
+        if (field < kFieldCount) found[field] = &member.value();
     }
     const auto name_of = [&](int field) {
         return field_path(component_path(index), kComponentFields[field]);
@@ -160,12 +164,8 @@ bool add_usual_component(std::vector<NuvexLinkComponentModel>& components,
                          const host::DeferredArray& array, const host::DeferredElement& element) {
     const host::DeferredMember* found[kFieldCount] = {};
     for (const auto& member : array.members_of(element)) {
-        for (int field = 0; field < kFieldCount; ++field) {
-            if (member.key == kComponentFields[field]) {
-                found[field] = &member;
-                break;
-            }
-        }
+        const int field = field_of(member.key);
+        if (field < kFieldCount) found[field] = &member;
     }
     const auto* identifier = found[kIdentifier];
     if (!identifier || identifier->kind != json::kind::string || identifier->escaped) return false;
@@ -294,6 +294,7 @@ NuvexLinkPipelineModel NuvexLinkPipelineModel::from_json(json::object object,
 NuvexLinkPipelineModel NuvexLinkPipelineModel::from_json(json::object object,
                                                          const host::DeferredArray& components,
                                                          std::shared_ptr<const void> memory) {
+    if (!components.found) return from_json(std::move(object), std::move(memory));
     // The fields around the components are checked first, as they are for a whole object.
     json::object checked = check_pipeline(std::move(object));
     std::vector<NuvexLinkComponentModel> usual;
@@ -306,11 +307,7 @@ NuvexLinkPipelineModel NuvexLinkPipelineModel::from_json(json::object object,
     }
     // Built in full, the components give the failure texts in their order.
     auto& list = checked.at("graph").at("components").get_array();
-    list.reserve(components.elements.size());
-    for (const auto& element : components.elements) {
-        boost::system::error_code error;
-        list.push_back(host::read_json(element.text, list.storage(), error));
-    }
+    host::build_deferred_elements(components, list);
     for (std::size_t index = 0; index < list.size(); ++index) {
         check_component(list[index].get_object(), index);
     }

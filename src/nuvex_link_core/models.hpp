@@ -78,7 +78,7 @@ public:
     static NuvexLinkPipelineModel from_json(boost::json::object object,
                                             std::shared_ptr<const void> memory = {});
     // The same for an object whose graph.components was left empty as the body was read, its
-    // elements kept as text in `components` (borrowing `memory` as well).
+    // elements kept as text in `components` (borrowing `memory` as well), when they were found.
     static NuvexLinkPipelineModel from_json(boost::json::object object,
                                             const host::DeferredArray& components,
                                             std::shared_ptr<const void> memory);

@@ -39,9 +39,6 @@ std::variant<NuvexLinkPipelineModel, std::string> from_text(const boost::json::o
     check(!error);
     auto& object = body.document.as_object();
     try {
-        if (!body.deferred.found) {
-            return NuvexLinkPipelineModel::from_json(std::move(object), body.memory);
-        }
         return NuvexLinkPipelineModel::from_json(std::move(object), body.deferred, body.memory);
     } catch (const ModelError& refused) {
         return std::string(refused.what());

@@ -5,6 +5,7 @@
 #include <boost/json/value.hpp>
 #include <filesystem>
 #include <optional>
+#include <utility>
 
 #include "host/json_order.hpp"
 #include "host/json_text.hpp"
@@ -57,15 +58,11 @@ class PreparedPipeline : public host::PreparedBody {
 public:
     PreparedPipeline(json::object& successful, host::DeferredArray& components,
                      std::shared_ptr<const void> memory) {
+        // Taken whatever comes of them: the handler never relays this body as it came.
+        const auto taken = std::exchange(components, host::DeferredArray());
         try {
-            if (components.found) {
-                components.found = false;
-                pipeline_.emplace(NuvexLinkPipelineModel::from_json(std::move(successful),
-                                                                    components, std::move(memory)));
-            } else {
-                pipeline_.emplace(
-                    NuvexLinkPipelineModel::from_json(std::move(successful), std::move(memory)));
-            }
+            pipeline_.emplace(
+                NuvexLinkPipelineModel::from_json(std::move(successful), taken, std::move(memory)));
         } catch (const std::exception& error) {
             failure_ = error.what();
         }
