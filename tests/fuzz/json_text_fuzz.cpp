@@ -4,7 +4,6 @@
 
 #include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,24 +15,8 @@
 
 namespace {
 
+using fuzz_support::all_finite;
 using fuzz_support::check;
-
-// The writer spells non-finite numbers as Python does (NaN, Infinity), which strict JSON
-// cannot read back; the round trip is only promised for documents without them.
-bool all_finite(const boost::json::value& value) {
-    if (value.is_double()) return std::isfinite(value.get_double());
-    if (value.is_array()) {
-        for (const auto& item : value.get_array()) {
-            if (!all_finite(item)) return false;
-        }
-    }
-    if (value.is_object()) {
-        for (const auto& member : value.get_object()) {
-            if (!all_finite(member.value())) return false;
-        }
-    }
-    return true;
-}
 
 bool is_ascii(std::string_view text) {
     for (const char c : text) {

@@ -11,7 +11,6 @@
 
 #include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -34,21 +33,6 @@ using nuvex_link_core::NuvexLinkPipelineModel;
 
 using fuzz_support::check;
 
-bool has_non_finite_number(const boost::json::value& value) {
-    if (value.is_double()) return !std::isfinite(value.get_double());
-    if (value.is_array()) {
-        for (const auto& element : value.get_array()) {
-            if (has_non_finite_number(element)) return true;
-        }
-    }
-    if (value.is_object()) {
-        for (const auto& member : value.get_object()) {
-            if (has_non_finite_number(member.value())) return true;
-        }
-    }
-    return false;
-}
-
 using ReadFromText = std::variant<NuvexLinkPipelineModel, std::string>;
 
 // The model of a pipeline read from its text, or the failure's text; nothing when its text is
@@ -59,7 +43,7 @@ std::optional<ReadFromText> from_text(const boost::json::object& pipeline) {
     auto body = host::parse_json_body(
         std::make_shared<const std::string>(host::to_json_text(pipeline)), error, path);
     if (error) {
-        check(has_non_finite_number(pipeline));
+        check(!fuzz_support::all_finite(boost::json::value(pipeline)));
         return std::nullopt;
     }
     auto& object = body.document.as_object();

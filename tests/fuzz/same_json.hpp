@@ -3,6 +3,8 @@
 // units in the last place: Boost.JSON 1.81 reads some long decimals a unit or two off the
 // nearest double, and a zero with a huge exponent ("0e309") as NaN, where the right value
 // is 0.
+//
+// all_finite tells whether a document has a JSON text at all.
 
 #include <boost/json/value.hpp>
 #include <cmath>
@@ -19,6 +21,23 @@ inline bool close_doubles(double x, double y) {
         if (x == y) return true;
     }
     return false;
+}
+
+// The writer spells non-finite numbers as Python does (NaN, Infinity), which strict JSON
+// cannot read back; the round trip is only promised for documents without them.
+inline bool all_finite(const boost::json::value& value) {
+    if (value.is_double()) return std::isfinite(value.get_double());
+    if (value.is_array()) {
+        for (const auto& item : value.get_array()) {
+            if (!all_finite(item)) return false;
+        }
+    }
+    if (value.is_object()) {
+        for (const auto& member : value.get_object()) {
+            if (!all_finite(member.value())) return false;
+        }
+    }
+    return true;
 }
 
 inline bool same_json(const boost::json::value& a, const boost::json::value& b) {
