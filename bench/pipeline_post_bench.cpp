@@ -10,8 +10,8 @@
 #include <random>
 #include <string>
 
-#include "host/json_body.hpp"
-#include "host/json_text.hpp"
+#include "json_io/json_body.hpp"
+#include "json_io/json_text.hpp"
 #include "nuvex_link/server/handlers/graph_sync.hpp"
 #include "nuvex_link/server/misc/functions.hpp"
 
@@ -68,7 +68,7 @@ std::string body(int size, int version) {
         components.push_back(
             json::object{{"identifier", identifier(random)}, {"name", "new"}, {"code", ""}});
     }
-    return host::to_json_text(json::object{
+    return json_io::to_json_text(json::object{
         {"procedure", "pipeline:updated"},
         {"status", "successful"},
         {"msg", ""},
@@ -79,10 +79,10 @@ std::string body(int size, int version) {
 using nuvex_link::server::handlers::DAGHandler;
 
 // The body as the DAG route reads it, its components left as text.
-host::JsonBody parsed(std::shared_ptr<const std::string> text) {
+json_io::JsonBody parsed(std::shared_ptr<const std::string> text) {
     static const auto preparer = DAGHandler::body_preparer();
     boost::system::error_code error;
-    return host::parse_json_body(std::move(text), error, preparer.deferred_array);
+    return json_io::parse_json_body(std::move(text), error, preparer.deferred_array);
 }
 
 // A body of `size` components as the network hands it over.
@@ -107,7 +107,7 @@ BENCHMARK(BM_BoostJsonParse)->Arg(10)->Arg(200);
 void BM_ParseBody(benchmark::State& state) {
     const auto text = shared_body(state.range(0));
     boost::system::error_code error;
-    for (auto _ : state) benchmark::DoNotOptimize(host::parse_json_body(text, error));
+    for (auto _ : state) benchmark::DoNotOptimize(json_io::parse_json_body(text, error));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text->size()));
 }
 BENCHMARK(BM_ParseBody)->Arg(10)->Arg(200);

@@ -3,7 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
-#include "host/log.hpp"
+#include "logging/log.hpp"
 #include "nuvex_link/server/misc/settings.hpp"
 #include "nuvex_link/veyra/veyra_settings.hpp"
 #include "nuvex_link_core/app_temp_directory.hpp"
@@ -40,7 +40,7 @@ CommandLine parse_command_line(int argc, char** argv) {
 }
 
 void configure(const CommandLine& line) {
-    host::server_log().set_level(host::parse_log_level(line.log_level));
+    logging::server_log().set_level(logging::parse_log_level(line.log_level));
     nuvex_link_core::APP_TEMP_DIRECTORY =
         line.temp_dir.empty() ? nuvex_link_core::default_app_temp_directory()
                               : std::filesystem::absolute(line.temp_dir);

@@ -7,7 +7,7 @@
 #include <iostream>
 
 #include "app/command_line.hpp"
-#include "host/log.hpp"
+#include "logging/log.hpp"
 #include "nuvex_link/server/misc/child_process.hpp"
 
 int main(int argc, char** argv) {
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
                   << std::flush;
         int signal_number = 0;
         sigwait(&stop_signals, &signal_number);
-        host::server_log().info("Stopping on signal " + std::to_string(signal_number));
+        logging::server_log().info("Stopping on signal " + std::to_string(signal_number));
         nuvex_link::server::misc::terminate_running_processes();
         server.stop();
     } catch (const std::exception& error) {

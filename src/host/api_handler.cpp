@@ -4,9 +4,9 @@
 
 #include "host/exchange.hpp"
 #include "host/http_error.hpp"
-#include "host/json_reader.hpp"
-#include "host/json_text.hpp"
-#include "host/log.hpp"
+#include "json_io/json_reader.hpp"
+#include "json_io/json_text.hpp"
+#include "logging/log.hpp"
 
 namespace host {
 namespace {
@@ -36,7 +36,7 @@ void APIHandler::finish(std::shared_ptr<const std::string> text) {
 }
 void APIHandler::finish(const boost::json::value& object) {
     exchange_.set_header("Content-Type", "application/json");
-    exchange_.finish(to_json_text(object));
+    exchange_.finish(json_io::to_json_text(object));
 }
 bool APIHandler::finished() const { return exchange_.finished(); }
 void APIHandler::dispose_after_answer(std::shared_ptr<const void> leftover) {
@@ -56,7 +56,7 @@ boost::json::value APIHandler::get_json_body() {
         return body;
     }
     boost::system::error_code error;
-    boost::json::value body = read_json(*request.body, {}, error);
+    boost::json::value body = json_io::read_json(*request.body, {}, error);
     if (error) throw HTTPError(400, "Invalid JSON in body of request");
     return body;
 }
@@ -72,7 +72,7 @@ std::optional<std::string> APIHandler::get_query_argument(std::string_view name,
     const Fields& query = exchange_.request().query;
     for (auto at = query.rbegin(); at != query.rend(); ++at) {
         if (at->first != name) continue;
-        if (!is_valid_utf8(at->second)) {
+        if (!json_io::is_valid_utf8(at->second)) {
             throw HTTPError(400, "Invalid unicode in query argument " + std::string(name));
         }
         return at->second;
@@ -106,7 +106,7 @@ Cookies APIHandler::cookies() const {
 
 const std::string& APIHandler::request_path() const { return exchange_.request().path; }
 
-Log& APIHandler::log() { return server_log(); }
+logging::Log& APIHandler::log() { return logging::server_log(); }
 KernelManager& APIHandler::kernel_manager() { return exchange_.kernels(); }
 
 }  // namespace host

@@ -12,34 +12,18 @@
 #include <utility>
 #include <vector>
 
+#include "host/request.hpp"
+
+namespace logging {
+class Log;
+}
+
 namespace host {
 
 class Exchange;
 class KernelManager;
-class Log;
 
-// The path's placeholders ({kernel_id}), percent-decoded, in pattern order.
-using PathArgs = std::vector<std::string>;
 using Cookies = std::vector<std::pair<std::string, std::string>>;
-
-// What a route works out from its request's JSON body on the network thread, before the
-// handler thread takes the request: slow, self-contained work on large bodies (checking a
-// pipeline, say) then runs beside the network instead of holding back every other handler.
-class PreparedBody {
-public:
-    virtual ~PreparedBody() = default;
-};
-
-struct JsonBody;
-
-// Called with the parsed body (it may take parts of it, keeping the body's memory with them);
-// returns null when it has nothing to prepare. It must depend on the body alone. The array
-// at `deferred_array` (keys from the root), when the route names one, may be read as text
-// (JsonBody::deferred) for `prepare` to take; whatever it leaves is built into the document.
-struct BodyPreparer {
-    std::function<std::unique_ptr<PreparedBody>(JsonBody& body)> prepare;
-    std::vector<std::string> deferred_array;
-};
 
 class APIHandler {
 public:
@@ -86,7 +70,7 @@ public:
     Cookies cookies() const;
     const std::string& request_path() const;
 
-    Log& log();
+    logging::Log& log();
     KernelManager& kernel_manager();
 
 protected:

@@ -5,7 +5,7 @@
 #include <boost/beast/http/status.hpp>
 
 #include "host/http_error.hpp"
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 
 namespace host {
 namespace {
@@ -141,7 +141,7 @@ void Exchange::fail(int status, const boost::json::value& body) {
     pending_.clear();
     status_ = status;
     set_header("Content-Type", "application/json");
-    finish(to_json_text(body));
+    finish(json_io::to_json_text(body));
 }
 
 }  // namespace host

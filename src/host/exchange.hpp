@@ -10,42 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "host/api_handler.hpp"
-#include "host/json_body.hpp"
+#include "host/answer_sink.hpp"
+#include "host/request.hpp"
 
 namespace host {
-
-using Fields = std::vector<std::pair<std::string, std::string>>;
-
-struct Request {
-    std::string method;
-    std::string path;  // raw path below the base URL
-    Fields query;      // decoded name/value pairs, in order
-    Fields headers;    // as received
-    // Shared, so that what the route keeps of a parsed body may point into it; null when the
-    // request has none.
-    std::shared_ptr<const std::string> body;
-    // The body parsed on the network thread (null when empty); nullopt when it is not JSON.
-    std::optional<JsonBody> parsed_body;
-    std::unique_ptr<PreparedBody> prepared;
-    bool keep_alive = true;
-};
-
-// Objects that travel with an answer's last bytes and are destroyed on the network thread.
-using Leftovers = std::vector<std::shared_ptr<const void>>;
-
-// Where the answer's bytes go. Called on the handler thread.
-class AnswerSink {
-public:
-    virtual ~AnswerSink() = default;
-    // Queues bytes for the client, then the shared text if any (written from where it is,
-    // not copied). With wait, blocks until the socket took them and returns false when the
-    // client is gone. last ends the answer.
-    virtual bool send(std::string bytes, bool last, bool wait, Leftovers leftovers = {},
-                      std::shared_ptr<const std::string> shared = {}) = 0;
-    // Drops the connection (an answer that cannot be completed).
-    virtual void abort() = 0;
-};
 
 class KernelManager;
 

@@ -14,8 +14,8 @@
 #include "host/auth.hpp"
 #include "host/exchange.hpp"
 #include "host/http_error.hpp"
-#include "host/json_body.hpp"
-#include "host/log.hpp"
+#include "json_io/json_body.hpp"
+#include "logging/log.hpp"
 #include "host/query_string.hpp"
 #include "host/socket_transfer.hpp"
 #include "host/websocket_session.hpp"
@@ -73,10 +73,10 @@ void run_handler(ServerContext& context, Exchange& exchange, const RouteMatch& m
     } catch (const HTTPError& error) {
         exchange.fail(error.status(), {{"message", error.message()}, {"reason", nullptr}});
     } catch (const StreamClosed& error) {
-        server_log().info(request.method + " " + request.path + ": client went away");
+        logging::server_log().info(request.method + " " + request.path + ": client went away");
         exchange.fail(500, nullptr);
     } catch (const std::exception& error) {
-        server_log().error(request.method + " " + request.path + ": " + error.what());
+        logging::server_log().error(request.method + " " + request.path + ": " + error.what());
         exchange.fail(500, {{"message", "Unhandled error"}, {"reason", error.what()}});
     }
     (void)context;
@@ -218,7 +218,7 @@ void HttpSession::hand_over() {
         // Parsed here, beside the network, so the handler thread only does the handler's work.
         const auto& preparer = match_->route->prepare_body;
         boost::system::error_code parse_error;
-        auto parsed = parse_json_body(request_.body, parse_error, preparer.deferred_array);
+        auto parsed = json_io::parse_json_body(request_.body, parse_error, preparer.deferred_array);
         if (!parse_error) {
             request_.parsed_body.emplace(std::move(parsed));
             if (preparer.prepare) {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "host/http_session.hpp"
-#include "host/log.hpp"
+#include "logging/log.hpp"
 
 namespace host {
 namespace net = boost::asio;
@@ -55,7 +55,7 @@ void Listener::accept_next() {
                 socket.set_option(net::ip::tcp::no_delay(true), error);
                 std::make_shared<HttpSession>(std::move(socket), self->context_)->run();
             } else {
-                server_log().warning("accept failed: " + error.message());
+                logging::server_log().warning("accept failed: " + error.message());
             }
             self->accept_next();
         });

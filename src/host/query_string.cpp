@@ -1,6 +1,6 @@
 #include "host/query_string.hpp"
 
-#include "host/percent_coding.hpp"
+#include "uri/percent_coding.hpp"
 
 namespace host {
 
@@ -12,10 +12,10 @@ std::vector<std::pair<std::string, std::string>> parse_query(std::string_view qu
         query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
         if (pair.empty()) continue;
         const auto equals = pair.find('=');
-        fields.emplace_back(percent_decode(pair.substr(0, equals), true),
+        fields.emplace_back(uri::percent_decode(pair.substr(0, equals), true),
                             equals == std::string_view::npos
                                 ? std::string()
-                                : percent_decode(pair.substr(equals + 1), true));
+                                : uri::percent_decode(pair.substr(equals + 1), true));
     }
     return fields;
 }

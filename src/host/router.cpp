@@ -1,6 +1,6 @@
 #include "host/router.hpp"
 
-#include "host/percent_coding.hpp"
+#include "uri/percent_coding.hpp"
 
 namespace host {
 namespace {
@@ -44,7 +44,7 @@ std::optional<RouteMatch> RouteTable::match(std::string_view path) const {
         for (std::size_t i = 0; i < segments.size() && matched; ++i) {
             if (is_placeholder(route.segments[i])) {
                 matched = !segments[i].empty();
-                match.path_args.push_back(percent_decode(segments[i]));
+                match.path_args.push_back(uri::percent_decode(segments[i]));
             } else {
                 matched = route.segments[i] == segments[i];
             }

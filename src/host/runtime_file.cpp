@@ -7,7 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 
 namespace host {
 
@@ -16,7 +16,7 @@ RuntimeFile::RuntimeFile(const std::filesystem::path& runtime_dir,
     std::filesystem::create_directories(runtime_dir);
     path_ = runtime_dir / ("jpserver-" + std::to_string(::getpid()) + ".json");
     const auto temporary = path_.string() + ".tmp";
-    const std::string text = to_json_text(info);
+    const std::string text = json_io::to_json_text(info);
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     bool written = fd >= 0 &&
                    ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&

@@ -10,7 +10,7 @@
 
 #include "host/auth.hpp"
 #include "host/listener.hpp"
-#include "host/log.hpp"
+#include "logging/log.hpp"
 #include "host/runtime_dir.hpp"
 #include "host/runtime_file.hpp"
 

@@ -3,8 +3,8 @@
 #include <boost/json/monotonic_resource.hpp>
 #include <boost/json/value.hpp>
 
-#include "host/json_order.hpp"
-#include "host/json_reader.hpp"
+#include "json_io/json_order.hpp"
+#include "json_io/json_reader.hpp"
 
 namespace nuvex_link_core {
 namespace json = boost::json;
@@ -149,8 +149,8 @@ bool is_plain_parent_list(std::string_view text) {
 }
 
 // The fingerprint part of a default that fills in an absent field.
-host::fingerprint::Part default_part(ComponentField field) {
-    namespace fingerprint = host::fingerprint;
+json_io::fingerprint::Part default_part(ComponentField field) {
+    namespace fingerprint = json_io::fingerprint;
     if (field == kMetadata) return fingerprint::object_end({}, 0);
     if (field == kParents) return fingerprint::array_end(fingerprint::array_start(), 0);
     return fingerprint::null_value();
@@ -161,8 +161,8 @@ host::fingerprint::Part default_part(ComponentField field) {
 // `components`. Anything else is built and checked as an object, which gives the failure
 // texts.
 bool add_usual_component(std::vector<NuvexLinkComponentModel>& components,
-                         const host::DeferredArray& array, const host::DeferredElement& element) {
-    const host::DeferredMember* found[kFieldCount] = {};
+                         const json_io::DeferredArray& array, const json_io::DeferredElement& element) {
+    const json_io::DeferredMember* found[kFieldCount] = {};
     for (const auto& member : array.members_of(element)) {
         const int field = field_of(member.key);
         if (field < kFieldCount) found[field] = &member;
@@ -186,7 +186,7 @@ bool add_usual_component(std::vector<NuvexLinkComponentModel>& components,
             unsigned char room[2048];
             json::monotonic_resource scratch(room, sizeof room);
             boost::system::error_code error;
-            const auto list = host::read_json(parents->text, &scratch, error);
+            const auto list = json_io::read_json(parents->text, &scratch, error);
             try {
                 check_parents(list.as_array(), [] { return std::string(); });
             } catch (const ModelError&) {
@@ -198,14 +198,14 @@ bool add_usual_component(std::vector<NuvexLinkComponentModel>& components,
     std::size_t members = element.member_count;
     for (ComponentField field : kDefaulted) {
         if (found[field]) continue;
-        host::fingerprint::add_member(
-            sum, host::fingerprint::member(host::fingerprint::text(kComponentFields[field]),
+        json_io::fingerprint::add_member(
+            sum, json_io::fingerprint::member(json_io::fingerprint::text(kComponentFields[field]),
                                            default_part(field)));
         ++members;
     }
     components.emplace_back(element.text, identifier->text, optional_texts[0], optional_texts[1],
                             optional_texts[2],
-                            host::fingerprint::finish(host::fingerprint::object_end(sum, members)));
+                            json_io::fingerprint::finish(json_io::fingerprint::object_end(sum, members)));
     return true;
 }
 
@@ -248,27 +248,27 @@ NuvexLinkComponentModel::NuvexLinkComponentModel(const json::object& json)
       diskcache_dir_(text(json, "diskcache_dir")),
       execution_status_(text(json, "execution_status")),
       diskcache_status_(text(json, "diskcache_status")),
-      identifier_key_(host::json_fingerprint(identifier_)),
-      fingerprint_(host::json_fingerprint(json)) {}
+      identifier_key_(json_io::json_fingerprint(identifier_)),
+      fingerprint_(json_io::json_fingerprint(json)) {}
 
 NuvexLinkComponentModel::NuvexLinkComponentModel(std::string_view text, std::string_view identifier,
                                                  std::string_view diskcache_dir,
                                                  std::string_view execution_status,
                                                  std::string_view diskcache_status,
-                                                 host::JsonFingerprint fingerprint)
+                                                 json_io::JsonFingerprint fingerprint)
     : text_(text),
       identifier_(identifier),
       diskcache_dir_(diskcache_dir),
       execution_status_(execution_status),
       diskcache_status_(diskcache_status),
-      identifier_key_(host::json_fingerprint(identifier_)),
+      identifier_key_(json_io::json_fingerprint(identifier_)),
       fingerprint_(fingerprint) {}
 
 json::object NuvexLinkComponentModel::object(json::storage_ptr storage) const {
     if (json_) return json::object(*json_, std::move(storage));
     // Read as a usual component once already, so it reads and checks again without fail.
     boost::system::error_code error;
-    json::value built = host::read_json(text_, std::move(storage), error);
+    json::value built = json_io::read_json(text_, std::move(storage), error);
     check_component(built.as_object(), 0);
     return std::move(built.as_object());
 }
@@ -292,7 +292,7 @@ NuvexLinkPipelineModel NuvexLinkPipelineModel::from_json(json::object object,
 }
 
 NuvexLinkPipelineModel NuvexLinkPipelineModel::from_json(json::object object,
-                                                         const host::DeferredArray& components,
+                                                         const json_io::DeferredArray& components,
                                                          std::shared_ptr<const void> memory) {
     if (!components.found) return from_json(std::move(object), std::move(memory));
     // The fields around the components are checked first, as they are for a whole object.
@@ -307,7 +307,7 @@ NuvexLinkPipelineModel NuvexLinkPipelineModel::from_json(json::object object,
     }
     // Built in full, the components give the failure texts in their order.
     auto& list = checked.at("graph").at("components").get_array();
-    host::build_deferred_elements(components, list);
+    json_io::build_deferred_elements(components, list);
     for (std::size_t index = 0; index < list.size(); ++index) {
         check_component(list[index].get_object(), index);
     }
@@ -338,7 +338,7 @@ NuvexLinkPipelineModel::Content::Content(
 
 // The slot that holds the identifier, or the free one where it would go.
 std::uint32_t* NuvexLinkPipelineModel::Content::slot_of(
-    const host::JsonFingerprint& identifier_key) {
+    const json_io::JsonFingerprint& identifier_key) {
     const std::size_t mask = slots.size() - 1;
     for (std::size_t at = identifier_key.first & mask;; at = (at + 1) & mask) {
         const std::uint32_t held = slots[at];
@@ -347,14 +347,14 @@ std::uint32_t* NuvexLinkPipelineModel::Content::slot_of(
 }
 
 const NuvexLinkComponentModel* NuvexLinkPipelineModel::find_component(
-    const host::JsonFingerprint& identifier_key) const {
+    const json_io::JsonFingerprint& identifier_key) const {
     const std::uint32_t held = *content_->slot_of(identifier_key);
     return held == 0 ? nullptr : &content_->components[held - 1];
 }
 
 const NuvexLinkComponentModel* NuvexLinkPipelineModel::find_component(
     std::string_view identifier) const {
-    const auto* found = find_component(host::json_fingerprint(identifier));
+    const auto* found = find_component(json_io::json_fingerprint(identifier));
     return found && found->identifier() == identifier ? found : nullptr;
 }
 
@@ -381,7 +381,7 @@ json::object NuvexLinkPipelineModel::to_nuvexlink_dict(bool include_captured) co
     }
     if (!include_captured) {
         for (auto& component : dict["graph"].get_object()["components"].get_array()) {
-            host::erase_key(component.get_object(), "captured");
+            json_io::erase_key(component.get_object(), "captured");
         }
     }
     return dict;

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "host/deferred_array.hpp"
-#include "host/json_fingerprint.hpp"
+#include "json_io/deferred_array.hpp"
+#include "json_io/json_fingerprint.hpp"
 
 namespace nuvex_link_core {
 
@@ -38,8 +38,8 @@ public:
     // Comparing two pipelines reads these, kept side by side, rather than the components,
     // which lie far apart in memory: equal components have equal fingerprints, and so do
     // equal identifiers (two different ones share a fingerprint with a chance of 2^-128).
-    const host::JsonFingerprint& fingerprint() const { return fingerprint_; }
-    const host::JsonFingerprint& identifier_key() const { return identifier_key_; }
+    const json_io::JsonFingerprint& fingerprint() const { return fingerprint_; }
+    const json_io::JsonFingerprint& identifier_key() const { return identifier_key_; }
     // False when a later component of the pipeline carries the same identifier.
     bool stands_for_identifier() const { return stands_for_identifier_; }
 
@@ -48,7 +48,7 @@ public:
     explicit NuvexLinkComponentModel(const boost::json::object& json);
     NuvexLinkComponentModel(std::string_view text, std::string_view identifier,
                             std::string_view diskcache_dir, std::string_view execution_status,
-                            std::string_view diskcache_status, host::JsonFingerprint fingerprint);
+                            std::string_view diskcache_status, json_io::JsonFingerprint fingerprint);
 
 private:
     friend class NuvexLinkPipelineModel;
@@ -64,8 +64,8 @@ private:
     std::string_view diskcache_dir_;
     std::string_view execution_status_;
     std::string_view diskcache_status_;
-    host::JsonFingerprint identifier_key_;
-    host::JsonFingerprint fingerprint_;
+    json_io::JsonFingerprint identifier_key_;
+    json_io::JsonFingerprint fingerprint_;
     bool stands_for_identifier_ = true;
 };
 
@@ -80,7 +80,7 @@ public:
     // The same for an object whose graph.components was left empty as the body was read, its
     // elements kept as text in `components` (borrowing `memory` as well), when they were found.
     static NuvexLinkPipelineModel from_json(boost::json::object object,
-                                            const host::DeferredArray& components,
+                                            const json_io::DeferredArray& components,
                                             std::shared_ptr<const void> memory);
 
     NuvexLinkPipelineModel(NuvexLinkPipelineModel&&) noexcept = default;
@@ -97,7 +97,7 @@ public:
     // The component that stands for an identifier: the last one that carries it.
     const NuvexLinkComponentModel* find_component(std::string_view identifier) const;
     const NuvexLinkComponentModel* find_component(
-        const host::JsonFingerprint& identifier_key) const;
+        const json_io::JsonFingerprint& identifier_key) const;
 
     // The pipeline's JSON form; without the components' "captured" unless asked for.
     boost::json::object to_nuvexlink_dict(bool include_captured = false) const;
@@ -122,7 +122,7 @@ private:
         // for an identifier, 0 for a free slot. One block, not a node per component.
         std::vector<std::uint32_t> slots;
 
-        std::uint32_t* slot_of(const host::JsonFingerprint& identifier_key);
+        std::uint32_t* slot_of(const json_io::JsonFingerprint& identifier_key);
     };
     std::unique_ptr<Content> content_;
 };

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "fuzz_check.hpp"
-#include "host/percent_coding.hpp"
+#include "uri/percent_coding.hpp"
 #include "nuvex_link/server/misc/download_name.hpp"
 
 using fuzz_support::check;
@@ -26,6 +26,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
               std::string_view("-._~/%").find(c) != std::string_view::npos);
     }
-    check(host::percent_decode(encoded) == name);
+    check(uri::percent_decode(encoded) == name);
     return 0;
 }

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "fuzz_check.hpp"
-#include "host/json_body.hpp"
-#include "host/json_fingerprint.hpp"
-#include "host/json_reader.hpp"
+#include "json_io/json_body.hpp"
+#include "json_io/json_fingerprint.hpp"
+#include "json_io/json_reader.hpp"
 #include "same_json.hpp"
 
 using fuzz_support::check;
@@ -27,16 +27,16 @@ const std::vector<std::string> kPath = {"a"};
 
 void check_deferral(std::string_view text, const boost::json::value& expected) {
     boost::system::error_code error;
-    auto body = host::parse_json_body(std::make_shared<const std::string>(text), error, kPath);
+    auto body = json_io::parse_json_body(std::make_shared<const std::string>(text), error, kPath);
     check(!error);
     if (body.deferred.found) {
         for (const auto& element : body.deferred.elements) {
             // Read as the reader reads it: doubles are where it and Boost.JSON may differ.
             boost::system::error_code element_error;
-            const auto value = host::read_json(element.text, {}, element_error);
+            const auto value = json_io::read_json(element.text, {}, element_error);
             check(!element_error);
-            check(host::fingerprint::finish(host::fingerprint::object_end(
-                      element.member_sum, element.member_count)) == host::json_fingerprint(value));
+            check(json_io::fingerprint::finish(json_io::fingerprint::object_end(
+                      element.member_sum, element.member_count)) == json_io::json_fingerprint(value));
         }
     }
     body.build_deferred();
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     boost::system::error_code boost_error;
     const boost::json::value expected = boost::json::parse(text, boost_error);
     boost::system::error_code reader_error;
-    const boost::json::value read = host::read_json(text, {}, reader_error);
+    const boost::json::value read = json_io::read_json(text, {}, reader_error);
     check(static_cast<bool>(boost_error) == static_cast<bool>(reader_error));
     if (boost_error) return 0;
     check(fuzz_support::same_json(expected, read));

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "fuzz_check.hpp"
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 #include "same_json.hpp"
 
 namespace {
@@ -31,16 +31,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view input(reinterpret_cast<const char*>(data), size);
 
     std::string quoted;
-    host::append_json_string(quoted, input);
+    json_io::append_json_string(quoted, input);
     check(is_ascii(quoted));
     boost::system::error_code error;
     const auto as_string = boost::json::parse(quoted, error);
     check(!error && as_string.is_string());
-    if (host::is_valid_utf8(input)) check(as_string.get_string() == input);
+    if (json_io::is_valid_utf8(input)) check(as_string.get_string() == input);
 
     const auto document = boost::json::parse(input, error);
     if (error) return 0;
-    const std::string text = host::to_json_text(document);
+    const std::string text = json_io::to_json_text(document);
     check(is_ascii(text));
     if (!all_finite(document)) return 0;
     const auto again = boost::json::parse(text, error);

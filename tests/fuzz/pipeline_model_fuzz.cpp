@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "fuzz_check.hpp"
-#include "host/json_body.hpp"
-#include "host/json_text.hpp"
+#include "json_io/json_body.hpp"
+#include "json_io/json_text.hpp"
 #include "nuvex_link/server/misc/functions.hpp"
 #include "nuvex_link_core/models.hpp"
 #include "same_json.hpp"
@@ -40,8 +40,8 @@ using ReadFromText = std::variant<NuvexLinkPipelineModel, std::string>;
 std::optional<ReadFromText> from_text(const boost::json::object& pipeline) {
     static const std::vector<std::string> path = {"graph", "components"};
     boost::system::error_code error;
-    auto body = host::parse_json_body(
-        std::make_shared<const std::string>(host::to_json_text(pipeline)), error, path);
+    auto body = json_io::parse_json_body(
+        std::make_shared<const std::string>(json_io::to_json_text(pipeline)), error, path);
     if (error) {
         check(!fuzz_support::all_finite(boost::json::value(pipeline)));
         return std::nullopt;
@@ -77,9 +77,9 @@ void post(NuvexLinkPipelineModel& stored, const boost::json::value& body) {
         const auto update = nuvex_link::server::misc::get_dag_update_info(stored, next);
         const auto update_dict = update.dict();
         check(update_dict.at("identifier").as_string() == next.identifier());
-        (void)host::to_json_text(update_dict);
-        (void)host::to_json_text(next.to_nuvexlink_dict());
-        (void)host::to_json_text(next.to_nuvexlink_dict(true));
+        (void)json_io::to_json_text(update_dict);
+        (void)json_io::to_json_text(next.to_nuvexlink_dict());
+        (void)json_io::to_json_text(next.to_nuvexlink_dict(true));
         // The same pipeline again is no change at all.
         check(nuvex_link::server::misc::get_dag_update_info(next, next).updated_components.empty());
         stored = std::move(next);

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "fuzz_check.hpp"
-#include "host/percent_coding.hpp"
+#include "uri/percent_coding.hpp"
 #include "host/query_string.hpp"
 #include "host/router.hpp"
 
@@ -31,9 +31,9 @@ const host::RouteTable& routes() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
 
-    check(host::percent_decode(host::percent_encode(input)) == input);
-    check(host::percent_decode(host::percent_encode(input, "/:@"), true) == input);
-    check(host::percent_decode(input).size() <= size);
+    check(uri::percent_decode(uri::percent_encode(input)) == input);
+    check(uri::percent_decode(uri::percent_encode(input, "/:@"), true) == input);
+    check(uri::percent_decode(input).size() <= size);
 
     for (const auto& [name, value] : host::parse_query(input)) {
         check(name.size() + value.size() <= size);

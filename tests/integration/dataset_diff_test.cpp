@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_server.hpp"
 
@@ -47,14 +47,14 @@ void make_dataset(const fs::path& root, const std::string& name, const std::stri
 }
 
 std::string entry_text(std::string_view name, int version) {
-    return R"({"dataset_name": )" + host::to_json_text(json::string(name)) +
+    return R"({"dataset_name": )" + json_io::to_json_text(json::string(name)) +
            R"(, "current_version": )" + std::to_string(version) +
            R"(, "changes": [{"path": "gone.csv", "status": "deleted"}, )"
            R"({"path": "edit.csv", "status": "edited"}, {"path": "new.csv", "status": "added"}]})";
 }
 
 std::string message_text(const std::string& message) {
-    return R"({"message": )" + host::to_json_text(json::string(message)) + "}";
+    return R"({"message": )" + json_io::to_json_text(json::string(message)) + "}";
 }
 
 // Puts a stand-in "rsync" first on the PATH that runs the real one after a delay chosen by the
@@ -106,8 +106,8 @@ TEST(DatasetDiff, AllDatasetsInFinishingOrderAtMostEightAtOnce) {
     ASSERT_EQ(answer.status, 200) << answer.body;
     const json::array datasets = answer.json().at("datasets").as_array();
     ASSERT_EQ(datasets.size(), 11u) << answer.body;
-    EXPECT_EQ(host::to_json_text(datasets.back()), entry_text("a-slow1", 3));  // finished last
-    EXPECT_EQ(host::to_json_text(datasets.front()),
+    EXPECT_EQ(json_io::to_json_text(datasets.back()), entry_text("a-slow1", 3));  // finished last
+    EXPECT_EQ(json_io::to_json_text(datasets.front()),
               entry_text(datasets.front().at("dataset_name").as_string(), 10));
     EXPECT_LE(slow_rsync.most_at_once(), 8);
     EXPECT_GE(slow_rsync.most_at_once(), 2);
@@ -128,7 +128,7 @@ TEST(DatasetDiff, FailedRunAnswers500WithTheEntriesFinishedBeforeIt) {
     EXPECT_EQ(body.begin()->key(), "message");
     EXPECT_NE(body.at("message").as_string().find("dataset-staged/no-staging-slow1"),
               json::string::npos);
-    EXPECT_EQ(host::to_json_text(body.at("datasets")), "[" + entry_text("quick", 1) + "]");
+    EXPECT_EQ(json_io::to_json_text(body.at("datasets")), "[" + entry_text("quick", 1) + "]");
 }
 
 TEST(DatasetDiff, OutputThatIsNotUtf8FailsTheRequestInsteadOfDroppingTheDataset) {

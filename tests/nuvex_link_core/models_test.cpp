@@ -4,8 +4,8 @@
 
 #include <boost/json/parse.hpp>
 
-#include "host/json_body.hpp"
-#include "host/json_text.hpp"
+#include "json_io/json_body.hpp"
+#include "json_io/json_text.hpp"
 #include "nuvex_link/server/misc/functions.hpp"
 
 namespace {
@@ -54,7 +54,7 @@ TEST(PipelineModel, DefaultsUnknownKeysAndExportForm) {
     EXPECT_TRUE(component.object().at("parents").as_array().empty());
     // "captured" goes, the other keys keep their order.
     EXPECT_EQ(
-        host::to_json_text(pipeline.to_nuvexlink_dict().at("graph").at("components")),
+        json_io::to_json_text(pipeline.to_nuvexlink_dict().at("graph").at("components")),
         R"([{"identifier": "a", "name": "n", "code": "c", "extra": 1, "metadata": {"m": true}, )"
         R"("diskcache_dir": null, "execution_status": null, "diskcache_status": null, "parents": []}])");
     EXPECT_TRUE(pipeline.to_nuvexlink_dict(true)["graph"]
@@ -74,7 +74,7 @@ NuvexLinkPipelineModel from_text(std::string_view pipeline_json) {
     static const std::vector<std::string> path = {"graph", "components"};
     boost::system::error_code error;
     auto body =
-        host::parse_json_body(std::make_shared<const std::string>(pipeline_json), error, path);
+        json_io::parse_json_body(std::make_shared<const std::string>(pipeline_json), error, path);
     if (!body.deferred.found) throw std::logic_error("components not deferred");
     return NuvexLinkPipelineModel::from_json(std::move(body.document.as_object()), body.deferred,
                                              body.memory);

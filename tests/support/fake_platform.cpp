@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 #include "nuvex_link/veyra/veyra_settings.hpp"
 
 namespace test_support {
@@ -145,7 +145,7 @@ void FakePlatform::set_workspaces(const std::vector<WorkspaceSpec>& workspaces) 
         if (workspace.role) item["workspace_role"] = *workspace.role;
         list.push_back(std::move(item));
     }
-    answer("GET", "/v1/workspaces", 200, host::to_json_text(list));
+    answer("GET", "/v1/workspaces", 200, json_io::to_json_text(list));
 }
 
 void FakePlatform::log_in_client() const {

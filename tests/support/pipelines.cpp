@@ -2,7 +2,7 @@
 
 #include <boost/json/value.hpp>
 
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 #include "support/test_server.hpp"
 
 namespace test_support {
@@ -44,7 +44,7 @@ boost::json::object make_pipeline(std::string_view identifier,
 }
 
 std::string pipeline_updated(const boost::json::object& pipeline) {
-    return host::to_json_text(boost::json::object{{"procedure", "pipeline:updated"},
+    return json_io::to_json_text(boost::json::object{{"procedure", "pipeline:updated"},
                                                   {"status", "successful"},
                                                   {"msg", ""},
                                                   {"successful", pipeline}});

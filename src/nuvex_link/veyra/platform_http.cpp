@@ -8,7 +8,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 #include "nuvex_link/veyra/errors.hpp"
 
 namespace nuvex_link::veyra {
@@ -120,7 +120,7 @@ boost::json::value send_platform_request(const PlatformRequest& request) {
 
     std::string body_text;
     if (request.body != nullptr) {
-        body_text = host::to_json_text(*request.body);
+        body_text = json_io::to_json_text(*request.body);
         add_header("Content-Type: application/json");
     }
 

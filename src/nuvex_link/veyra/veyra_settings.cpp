@@ -14,8 +14,8 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "host/json_text.hpp"
-#include "host/log.hpp"
+#include "json_io/json_text.hpp"
+#include "logging/log.hpp"
 
 namespace nuvex_link::veyra {
 namespace {
@@ -107,7 +107,7 @@ void load_settings(const fs::path& file) {
         veyra_settings() = parse_settings(text.str(), path);
     } catch (const std::runtime_error& error) {
         // A damaged file only costs a new login, which rewrites it; the server still starts.
-        host::server_log().warning(std::string(error.what()) + " Starting logged out.");
+        logging::server_log().warning(std::string(error.what()) + " Starting logged out.");
     }
 }
 
@@ -124,7 +124,7 @@ void save_settings() {
             document[key] = nullptr;
         }
     }
-    std::string text = host::to_json_text(document);
+    std::string text = json_io::to_json_text(document);
 
     if (path.has_parent_path()) {
         std::error_code ignored;

@@ -1,6 +1,6 @@
 #include "nuvex_link/server/handlers/dataset_delta.hpp"
 
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 
 #include <algorithm>
 #include <array>
@@ -165,7 +165,7 @@ void DataSetDiffBaseHandler::_run_rsync(const RsyncCommand& cmd, RsyncResults& r
     } catch (const misc::ProcessStartError& failure) {
         run.text = failure.what();
     }
-    if (!host::is_valid_utf8(run.text)) {
+    if (!json_io::is_valid_utf8(run.text)) {
         throw std::runtime_error("The output of \"" + cmd.text() + "\" is not valid UTF-8");
     }
     results.store(key, std::move(run));

@@ -7,8 +7,8 @@
 #include <optional>
 #include <utility>
 
-#include "host/json_order.hpp"
-#include "host/json_text.hpp"
+#include "json_io/json_order.hpp"
+#include "json_io/json_text.hpp"
 #include "host/kernel_manager.hpp"
 #include "nuvex_link/server/handlers/json_answer.hpp"
 #include "nuvex_link/server/handlers/ws_handler.hpp"
@@ -22,12 +22,6 @@ using nuvex_link_core::NuvexLinkPipelineModel;
 DagCabinet dag_cabinet;
 
 namespace {
-
-// The GET answer of each stored pipeline (its update from an empty pipeline) as JSON text,
-// made on the first GET and dropped whenever the kernel's entry in dag_cabinet changes. A
-// stored pipeline never changes in place, so the text stays true while the entry does.
-// Answers share the text rather than copying it.
-std::unordered_map<std::string, std::shared_ptr<const std::string>> full_update_texts;
 
 constexpr const char* kBodyKeys[] = {"procedure", "status", "msg", "successful"};
 
@@ -56,10 +50,10 @@ bool announces_stored_pipeline(const json::object& body) {
 // The pipeline of a body, checked on the network thread, or the text of its failure.
 class PreparedPipeline : public host::PreparedBody {
 public:
-    PreparedPipeline(json::object& successful, host::DeferredArray& components,
+    PreparedPipeline(json::object& successful, json_io::DeferredArray& components,
                      std::shared_ptr<const void> memory) {
         // Taken whatever comes of them: the handler never relays this body as it came.
-        const auto taken = std::exchange(components, host::DeferredArray());
+        const auto taken = std::exchange(components, json_io::DeferredArray());
         try {
             pipeline_.emplace(
                 NuvexLinkPipelineModel::from_json(std::move(successful), taken, std::move(memory)));
@@ -114,18 +108,16 @@ void DAGHandler::get(const host::PathArgs& path_args) {
                             json::object{{"message", "Cannot get dag data in " + kernel_id + "."}});
         return;
     }
-    auto memo = full_update_texts.find(kernel_id);
-    if (memo == full_update_texts.end()) {
+    auto& memo = stored->second.full_update_text;
+    if (!memo) {
         // The copy lives only until its text is written: one arena, freed at once.
         const json::storage_ptr scratch = json::make_shared_resource<json::monotonic_resource>();
         const NuvexLinkPipelineModel empty(kernel_id);
-        const json::value update(misc::get_dag_update_info(empty, stored->second).dict(scratch));
-        memo =
-            full_update_texts
-                .emplace(kernel_id, std::make_shared<const std::string>(host::to_json_text(update)))
-                .first;
+        const json::value update(
+            misc::get_dag_update_info(empty, *stored->second.pipeline).dict(scratch));
+        memo = std::make_shared<const std::string>(json_io::to_json_text(update));
     }
-    finish_with_json_text(*this, HTTPStatus::OK, memo->second);
+    finish_with_json_text(*this, HTTPStatus::OK, memo);
 }
 
 void DAGHandler::post(const host::PathArgs& path_args) {
@@ -151,7 +143,7 @@ void DAGHandler::post(const host::PathArgs& path_args) {
 
     try {
         const auto& msg = body.at("msg");
-        if (msg.is_null() || msg.get_string().empty()) host::erase_key(body, "msg");
+        if (msg.is_null() || msg.get_string().empty()) json_io::erase_key(body, "msg");
 
         if (announces_stored_pipeline(body)) {
             auto pipeline = pipeline_of(body, prepared_body());
@@ -160,21 +152,21 @@ void DAGHandler::post(const host::PathArgs& path_args) {
             const auto stored = dag_cabinet.find(kernel_id);
             const auto update =
                 stored != dag_cabinet.end()
-                    ? misc::get_dag_update_info(stored->second, pipeline)
+                    ? misc::get_dag_update_info(*stored->second.pipeline, pipeline)
                     : misc::get_dag_update_info(NuvexLinkPipelineModel(kernel_id), pipeline);
             const bool unchanged = update.updated_components.empty();
             // The update points into the new pipeline; turn it into JSON before storing it, and
             // only when some connection will receive it.
             if (!unchanged && has_connections(kernel_id)) body["successful"] = update.dict();
+            CabinetEntry entry{std::make_shared<const NuvexLinkPipelineModel>(std::move(pipeline)),
+                               nullptr};
             if (stored == dag_cabinet.end()) {
-                dag_cabinet.emplace(kernel_id, std::move(pipeline));
+                dag_cabinet.emplace(kernel_id, std::move(entry));
             } else {
                 // The replaced pipeline is torn down beside the network, after the answer.
-                dispose_after_answer(
-                    std::make_shared<const NuvexLinkPipelineModel>(std::move(stored->second)));
-                stored->second = std::move(pipeline);
+                dispose_after_answer(std::move(stored->second.pipeline));
+                stored->second = std::move(entry);
             }
-            full_update_texts.erase(kernel_id);
             if (unchanged) return;
         }
         transmit(kernel_id, body);
@@ -190,7 +182,7 @@ void DAGHandler::transmit(std::string_view kernel_id, const json::value& data) {
     transmit_to_kernel(kernel_id, data);
 }
 
-std::unique_ptr<host::PreparedBody> DAGHandler::prepare_body(host::JsonBody& body) {
+std::unique_ptr<host::PreparedBody> DAGHandler::prepare_body(json_io::JsonBody& body) {
     auto* object = body.document.if_object();
     if (!object || !announces_stored_pipeline(*object)) return nullptr;
     auto* successful = object->if_contains("successful");
@@ -215,12 +207,10 @@ void DAGHandler::_remove_unused_kernels_on_cabinet() {
             ++entry;
             continue;
         }
-        if (const auto diskcache_dir = entry->second.diskcache_dir()) {
+        if (const auto diskcache_dir = entry->second.pipeline->diskcache_dir()) {
             remove_cache_directory(*diskcache_dir);
         }
-        full_update_texts.erase(entry->first);
-        dispose_after_answer(
-            std::make_shared<const NuvexLinkPipelineModel>(std::move(entry->second)));
+        dispose_after_answer(std::move(entry->second.pipeline));
         entry = dag_cabinet.erase(entry);
     }
 }

@@ -10,13 +10,24 @@
 
 #include "host/api_handler.hpp"
 #include "host/http_status.hpp"
-#include "host/json_body.hpp"
+#include "json_io/json_body.hpp"
 #include "nuvex_link_core/models.hpp"
 
 namespace nuvex_link::server::handlers {
 
-// Kernel id -> that kernel's current pipeline. Touched only on the handler thread.
-using DagCabinet = std::unordered_map<std::string, nuvex_link_core::NuvexLinkPipelineModel>;
+// One kernel's stored pipeline and the answers made from it. A stored pipeline never changes
+// in place: a new one replaces the entry, and what was made from the old one goes with it.
+// A handler that waits keeps its own reference to the pipeline it read, so a pipeline posted
+// meanwhile does not change what it works on.
+struct CabinetEntry {
+    std::shared_ptr<const nuvex_link_core::NuvexLinkPipelineModel> pipeline;
+    // The GET answer (the pipeline's update from an empty one) as JSON text, made on the first
+    // GET; answers share it rather than copying it.
+    std::shared_ptr<const std::string> full_update_text;
+};
+
+// Kernel id -> that kernel's current pipeline. Touched only on the handlers' strand.
+using DagCabinet = std::unordered_map<std::string, CabinetEntry>;
 extern DagCabinet dag_cabinet;
 
 class DAGHandler : public host::APIHandler {
@@ -33,7 +44,7 @@ public:
 
     // Beside the network: turns the pipeline a "pipeline:updated"/"successful" body carries
     // into the model (or the failure to), taking it out of the body.
-    static std::unique_ptr<host::PreparedBody> prepare_body(host::JsonBody& body);
+    static std::unique_ptr<host::PreparedBody> prepare_body(json_io::JsonBody& body);
     // prepare_body, with the part of the body it may take as text.
     static host::BodyPreparer body_preparer();
 

@@ -2,13 +2,13 @@
 
 #include <boost/json/value.hpp>
 
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 
 namespace nuvex_link::server::handlers {
 
 void finish_with_json(host::APIHandler& handler, HTTPStatus status_code,
                       const boost::json::value& result) {
-    finish_with_json_text(handler, status_code, host::to_json_text(result));
+    finish_with_json_text(handler, status_code, json_io::to_json_text(result));
 }
 
 namespace {

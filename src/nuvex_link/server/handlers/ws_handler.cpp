@@ -2,7 +2,7 @@
 
 #include <boost/json/value.hpp>
 
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 
 namespace nuvex_link::server::handlers {
 
@@ -18,7 +18,7 @@ void transmit_to_kernel(std::string_view kernel_id, const boost::json::value& da
     auto connections = host::ChannelRegistry::instance().snapshot(std::string(kernel_id));
     if (connections.empty()) return;
     // One shared text for every connection.
-    const auto text = std::make_shared<const std::string>(host::to_json_text(data));
+    const auto text = std::make_shared<const std::string>(json_io::to_json_text(data));
     for (const auto& connection : connections) connection->write_message(text);
 }
 

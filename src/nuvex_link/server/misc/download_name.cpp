@@ -1,6 +1,6 @@
 #include "nuvex_link/server/misc/download_name.hpp"
 
-#include "host/percent_coding.hpp"
+#include "uri/percent_coding.hpp"
 
 namespace nuvex_link::server::misc {
 
@@ -16,7 +16,7 @@ std::string notebook_stem(std::string_view ipynb_name) {
 }
 
 std::string attachment_disposition(std::string_view artifact_name) {
-    return "attachment; filename=" + host::percent_encode(artifact_name, "/");
+    return "attachment; filename=" + uri::percent_encode(artifact_name, "/");
 }
 
 }  // namespace nuvex_link::server::misc

@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 #include "host/runtime_dir.hpp"
 
 namespace nuvex_link::server::misc {
@@ -25,7 +25,7 @@ namespace json = boost::json;
 std::runtime_error wrong_kind(std::string_view key, std::string_view expected,
                               const json::value& value) {
     return std::runtime_error("Server info field \"" + std::string(key) + "\" must be " +
-                              std::string(expected) + ", not " + host::to_json_text(value));
+                              std::string(expected) + ", not " + json_io::to_json_text(value));
 }
 
 const json::value* present(const json::object& fields, std::string_view key) {

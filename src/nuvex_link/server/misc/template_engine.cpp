@@ -7,7 +7,7 @@
 #include <chrono>
 #include <filesystem>
 
-#include "host/log.hpp"
+#include "logging/log.hpp"
 
 namespace nuvex_link::server::misc {
 namespace py = pybind11;
@@ -88,7 +88,7 @@ Jinja2* load_jinja2() {
         py::object remembered = py::module_::import("functools")
                                     .attr("lru_cache")(py::arg("maxsize") = kCompiledTemplatesKept);
         auto* jinja2 = new Jinja2{remembered(module.attr("Template"))};
-        host::server_log().debug(std::string("Template engine: Python ") + Py_GetVersion() +
+        logging::server_log().debug(std::string("Template engine: Python ") + Py_GetVersion() +
                                  ", Jinja2 " + module.attr("__version__").cast<std::string>() +
                                  " from " + module.attr("__file__").cast<std::string>());
         return jinja2;
@@ -104,7 +104,7 @@ Jinja2& jinja2() {
         Jinja2* loaded = load_jinja2();
         engine_started = true;
         const auto elapsed = std::chrono::steady_clock::now() - start;
-        host::server_log().debug(
+        logging::server_log().debug(
             "Template engine started in " +
             std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) +
             " ms");

@@ -4,7 +4,7 @@
 #include <boost/json/value.hpp>
 #include <charconv>
 
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 #include "nuvex_link/veyra/errors.hpp"
 
 namespace nuvex_link::server::misc {
@@ -30,7 +30,7 @@ std::pair<host::HTTPStatus, std::string> parse_veyra_exception(std::string_view 
     if (!parse_error && document.is_object()) {
         if (const boost::json::value* message = document.as_object().if_contains("message")) {
             if (message->is_string()) return {http_status, std::string(message->as_string())};
-            if (!message->is_null()) return {http_status, host::to_json_text(*message)};
+            if (!message->is_null()) return {http_status, json_io::to_json_text(*message)};
         }
     }
     if (!body.empty()) return {http_status, std::string(body)};

@@ -5,7 +5,7 @@
 #include <boost/json/parse.hpp>
 #include <filesystem>
 
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 #include "support/pipelines.hpp"
 #include "support/test_server.hpp"
 

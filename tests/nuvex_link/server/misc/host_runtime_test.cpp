@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 #include "support/temp_dir.hpp"
 
 namespace nuvex_link::server::misc {
@@ -44,7 +44,7 @@ TEST_F(JupyterServerAppInfoTest, ReadsTheRecordOfThisOrAnotherServer) {
     write_file(runtime_file("nbserver-"), R"({"root_dir": "/ignored"})");
     // The current server's file wins; "root_dir" wins over "notebook_dir"; any number is
     // taken by its integer part; unknown keys are dropped; the order is fixed.
-    EXPECT_EQ(host::to_json_text(JupyterServerAppInfo().dict()),
+    EXPECT_EQ(json_io::to_json_text(JupyterServerAppInfo().dict()),
               R"({"base_url": "/", "hostname": "localhost", "password": false, "pid": 42, )"
               R"("port": 8888, "root_dir": "/new", "secure": false, "sock": "", )"
               R"("token": "t0k", "url": "http://127.0.0.1:8888/", "version": "2.7.0"})");

@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "host/json_text.hpp"
-#include "host/percent_coding.hpp"
+#include "json_io/json_text.hpp"
+#include "uri/percent_coding.hpp"
 #include "nuvex_link/server/handlers/graph_sync.hpp"
 #include "nuvex_link/server/handlers/ws_handler.hpp"
 #include "nuvex_link/server/misc/cache_compress_thread.hpp"
@@ -124,7 +124,7 @@ void CacheExportHandler::get(const host::PathArgs&) {
                              "kernel_id: '" + *kernel_id + "' not valid.");
         return;
     }
-    const auto& dag = entry->second;
+    const auto& dag = *entry->second.pipeline;
     if (dag.components().empty()) {
         _finish_with_message(HTTPStatus::INTERNAL_SERVER_ERROR,
                              "There are no components in this pipeline.");
@@ -154,7 +154,7 @@ void CacheExportHandler::get(const host::PathArgs&) {
         misc::PipelineInfo pipeline_info{temporary_folder.path() / PIPELINE_JSON,
                                          std::string(PIPELINE_JSON)};
 
-        std::string pipeline_text = host::to_json_text(cached_pipeline);
+        std::string pipeline_text = json_io::to_json_text(cached_pipeline);
         write_text_file(pipeline_info.filepath, pipeline_text);
         estimate_size += pipeline_text.size();
 
@@ -214,7 +214,7 @@ void CacheExportHandler::get(const host::PathArgs&) {
 void CacheExportHandler::_finish_with_message(HTTPStatus status_code, std::string_view message) {
     boost::json::object result{{"message", message}};
     set_header("Content-Type", "application/json");
-    set_header("Content-Length", std::to_string(host::to_json_text(result).size()));
+    set_header("Content-Length", std::to_string(json_io::to_json_text(result).size()));
     set_status(host::to_int(status_code));
     finish(boost::json::value(std::move(result)));
 }

@@ -52,7 +52,7 @@ InfoResult CacheInfoHandler::_get_info() {
         return {HTTPStatus::BAD_REQUEST, std::move(result)};
     }
 
-    const auto& pipeline = entry->second;
+    const auto& pipeline = *entry->second.pipeline;
     std::uintmax_t estimate_size = 0;
     for (const auto& component : pipeline.components()) {
         if (component.execution_status() != NuvexLinkComponentStatus::SUCCESSFUL ||

@@ -4,7 +4,7 @@
 #include <exception>
 #include <string>
 
-#include "host/log.hpp"
+#include "logging/log.hpp"
 #include "nuvex_link/server/misc/host_runtime.hpp"
 
 namespace nuvex_link::server::handlers::info {

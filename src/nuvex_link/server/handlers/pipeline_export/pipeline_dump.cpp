@@ -3,7 +3,7 @@
 #include <boost/json/object.hpp>
 #include <exception>
 
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 #include "nuvex_link/server/handlers/graph_sync.hpp"
 
 namespace nuvex_link::server::handlers::pipeline_export {
@@ -22,10 +22,10 @@ PipelineExport NuvexLinkPipelineExportHandler::_get_pipeline(const std::string& 
                                                              const std::string&) {
     auto entry = dag_cabinet.find(kernel_id);
     if (entry == dag_cabinet.end()) throw UnknownKernel(kernel_id);
-    const auto& dag = entry->second;
+    const auto& dag = *entry->second.pipeline;
     if (dag.components().empty()) return no_components();
     try {
-        return {host::to_json_text(dag.to_nuvexlink_dict(/*include_captured=*/false)), "json"};
+        return {json_io::to_json_text(dag.to_nuvexlink_dict(/*include_captured=*/false)), "json"};
     } catch (const std::exception& failure) {
         return {failure.what(), "error"};
     }

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <system_error>
 
-#include "host/json_text.hpp"
-#include "host/log.hpp"
+#include "json_io/json_text.hpp"
+#include "logging/log.hpp"
 #include "nuvex_link/server/handlers/snippet/text_decoding.hpp"
 #include "nuvex_link/server/misc/settings.hpp"
 #include "nuvex_link/server/misc/snippet_models.hpp"
@@ -63,7 +63,7 @@ void SnippetGenerateHandler::post(const host::PathArgs&) {
     set_header("Content-Type", "application/json");
     set_status(host::to_int(status_code));
     // The host declares the length.
-    finish(host::to_json_text(result));
+    finish(json_io::to_json_text(result));
 }
 
 std::pair<HTTPStatus, boost::json::object> SnippetGenerateHandler::_generate() {

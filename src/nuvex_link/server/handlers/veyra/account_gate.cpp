@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "host/log.hpp"
+#include "logging/log.hpp"
 #include "nuvex_link/server/handlers/json_answer.hpp"
 #include "nuvex_link/server/handlers/veyra/body_values.hpp"
 #include "nuvex_link/server/handlers/veyra/platform_failure.hpp"

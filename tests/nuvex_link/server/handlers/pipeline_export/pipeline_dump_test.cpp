@@ -3,7 +3,7 @@
 #include <boost/json/parse.hpp>
 #include <string>
 
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 #include "support/pipelines.hpp"
 #include "support/test_server.hpp"
 
@@ -36,7 +36,7 @@ TEST(PipelineExport, AnswersThePipelineWithoutCapturedValues) {
     for (const auto& component : components) {
         EXPECT_FALSE(component.as_object().contains("captured"));
     }
-    EXPECT_EQ(all.body, host::to_json_text(exported));
+    EXPECT_EQ(all.body, json_io::to_json_text(exported));
 
     // The cells asked for do not narrow the export.
     auto some = server.post(kRoute, body_for("k", "[\"b\"]"));

@@ -1,6 +1,6 @@
-#include "host/percent_coding.hpp"
+#include "uri/percent_coding.hpp"
 
-namespace host {
+namespace uri {
 namespace {
 
 int hex_value(char c) {
@@ -53,4 +53,4 @@ std::string percent_encode(std::string_view text, std::string_view safe) {
     return out;
 }
 
-}  // namespace host
+}  // namespace uri

@@ -5,9 +5,9 @@
 #include <boost/json/object.hpp>
 #include <string_view>
 
-namespace host {
+namespace json_io {
 
 // Removes key (if present) and keeps the order of the other keys.
 void erase_key(boost::json::object& object, std::string_view key);
 
-}  // namespace host
+}  // namespace json_io

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-namespace host {
+namespace json_io {
 
 // Either half is well mixed on its own, so hash tables may take `first` as the hash.
 struct JsonFingerprint {
@@ -119,4 +119,4 @@ inline JsonFingerprint finish(Part part) {
 }
 
 }  // namespace fingerprint
-}  // namespace host
+}  // namespace json_io

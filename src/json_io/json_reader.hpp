@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "host/deferred_array.hpp"
+#include "json_io/deferred_array.hpp"
 
-namespace host {
+namespace json_io {
 
 // The document in text, its values allocated from storage. A text that is not one JSON
 // document sets error (to a syntax error) and gives null.
@@ -31,4 +31,4 @@ boost::json::value read_json(std::string_view text, boost::json::storage_ptr sto
 // The deferred elements built into values at the end of `array`, in the array's memory.
 void build_deferred_elements(const DeferredArray& deferred, boost::json::array& array);
 
-}  // namespace host
+}  // namespace json_io

@@ -1,4 +1,4 @@
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 
 namespace {
 
-using host::format_float;
-using host::to_json_text;
+using json_io::format_float;
+using json_io::to_json_text;
 
 TEST(JsonText, SeparatorsOrderAndNesting) {
     const boost::json::value value = boost::json::parse(R"({"b":1,"a":[true,null,"x"],"c":{}})");
@@ -50,11 +50,11 @@ TEST(JsonText, FloatsReadLikeShortestDecimal) {
 }
 
 TEST(JsonText, Utf8Validity) {
-    EXPECT_TRUE(host::is_valid_utf8("plain caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"));
+    EXPECT_TRUE(json_io::is_valid_utf8("plain caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"));
     // Cut off, overlong, surrogate, above U+10FFFF, stray continuation, never valid.
     for (const char* bad : {"\xC3", "\xE2\x82", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80",
                             "\xF4\x90\x80\x80", "\x80", "a\xFF", "\xF0\x9F\x98"}) {
-        EXPECT_FALSE(host::is_valid_utf8(bad)) << bad;
+        EXPECT_FALSE(json_io::is_valid_utf8(bad)) << bad;
     }
 }
 

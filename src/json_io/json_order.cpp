@@ -1,8 +1,8 @@
-#include "host/json_order.hpp"
+#include "json_io/json_order.hpp"
 
 #include <boost/json/value.hpp>
 
-namespace host {
+namespace json_io {
 
 void erase_key(boost::json::object& object, std::string_view key) {
     if (!object.contains(key)) return;
@@ -14,4 +14,4 @@ void erase_key(boost::json::object& object, std::string_view key) {
     object = std::move(kept);
 }
 
-}  // namespace host
+}  // namespace json_io

@@ -1,13 +1,13 @@
-#include "host/json_body.hpp"
+#include "json_io/json_body.hpp"
 
 #include <algorithm>
 #include <boost/json/memory_resource.hpp>
 #include <memory>
 #include <vector>
 
-#include "host/json_reader.hpp"
+#include "json_io/json_reader.hpp"
 
-namespace host {
+namespace json_io {
 namespace json = boost::json;
 
 namespace {
@@ -61,13 +61,13 @@ private:
 };
 
 }  // namespace
-}  // namespace host
+}  // namespace json_io
 
 // Values in a body's block need no freeing one by one, so their destructors skip the walk.
 template <>
-struct boost::json::is_deallocate_trivial<host::BodyArena> : std::true_type {};
+struct boost::json::is_deallocate_trivial<json_io::BodyArena> : std::true_type {};
 
-namespace host {
+namespace json_io {
 
 JsonBody parse_json_body(std::shared_ptr<const std::string> text, boost::system::error_code& error,
                          std::span<const std::string> deferred_path) {
@@ -96,4 +96,4 @@ void JsonBody::build_deferred() {
     deferred = DeferredArray();
 }
 
-}  // namespace host
+}  // namespace json_io

@@ -1,11 +1,11 @@
-#include "host/json_fingerprint.hpp"
+#include "json_io/json_fingerprint.hpp"
 
 #include <array>
 #include <boost/json/value.hpp>
 #include <cstdint>
 #include <cstring>
 
-namespace host {
+namespace json_io {
 namespace json = boost::json;
 
 namespace fingerprint {
@@ -131,4 +131,4 @@ JsonFingerprint json_fingerprint(std::string_view text) {
     return fingerprint::finish(fingerprint::text(text));
 }
 
-}  // namespace host
+}  // namespace json_io

@@ -1,4 +1,4 @@
-#include "host/log.hpp"
+#include "logging/log.hpp"
 
 #include <chrono>
 #include <cstdio>
@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace host {
+namespace logging {
 namespace {
 
 constexpr const char* kLevelLetters[] = {"D", "I", "W", "E"};
@@ -41,4 +41,4 @@ LogLevel parse_log_level(std::string_view name) {
                                 "' (debug, info, warning or error)");
 }
 
-}  // namespace host
+}  // namespace logging

@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "host/deferred_array.hpp"
+#include "json_io/deferred_array.hpp"
 
-namespace host {
+namespace json_io {
 
 // The values of `document`, and the texts of `deferred`, borrow `memory`: whatever keeps one
 // of them (or a part of one) must keep `memory` too, or copy it out
@@ -35,4 +35,4 @@ struct JsonBody {
 JsonBody parse_json_body(std::shared_ptr<const std::string> text, boost::system::error_code& error,
                          std::span<const std::string> deferred_path = {});
 
-}  // namespace host
+}  // namespace json_io

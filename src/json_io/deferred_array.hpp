@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "host/json_fingerprint.hpp"
+#include "json_io/json_fingerprint.hpp"
 
-namespace host {
+namespace json_io {
 
 // One member of a deferred element, as it stands in the text.
 struct DeferredMember {
@@ -44,4 +44,4 @@ struct DeferredArray {
     }
 };
 
-}  // namespace host
+}  // namespace json_io

@@ -1,6 +1,6 @@
 // The body reader takes the texts boost::json::parse takes, with the same values.
 
-#include "host/json_reader.hpp"
+#include "json_io/json_reader.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "host/json_body.hpp"
+#include "json_io/json_body.hpp"
 
 namespace {
 
 boost::json::value read(std::string_view text, bool& failed) {
     boost::system::error_code error;
-    auto value = host::read_json(text, {}, error);
+    auto value = json_io::read_json(text, {}, error);
     failed = static_cast<bool>(error);
     return value;
 }
@@ -93,7 +93,7 @@ TEST(JsonBody, DocumentsManyTimesTheirTextsSizeFitInTheirBlocks) {
     for (int i = 0; i < 100000; ++i) text += std::to_string(i % 10) + ",";
     text += R"({"k": "v"}])";
     boost::system::error_code error;
-    const auto body = host::parse_json_body(std::make_shared<const std::string>(text), error);
+    const auto body = json_io::parse_json_body(std::make_shared<const std::string>(text), error);
     ASSERT_FALSE(error);
     EXPECT_EQ(body.document, boost::json::parse(text));
 }
@@ -106,14 +106,14 @@ const std::vector<std::string> kPath = {"s", "g", "c"};
 
 struct Deferred {
     boost::json::value document;
-    host::DeferredArray array;
+    json_io::DeferredArray array;
     bool failed = true;
 };
 
 Deferred read_deferring(std::string_view text) {
     Deferred read;
     boost::system::error_code error;
-    read.document = host::read_json(text, {}, error, kPath, read.array);
+    read.document = json_io::read_json(text, {}, error, kPath, read.array);
     read.failed = static_cast<bool>(error);
     return read;
 }
@@ -137,9 +137,9 @@ TEST(JsonReader, DefersTheArrayAtThePathWithWhatEachElementHolds) {
         const auto& element = read.array.elements[index];
         EXPECT_EQ(boost::json::parse(element.text), elements[index]) << index;
         // The parts add up to the fingerprint of the value itself.
-        EXPECT_EQ(host::fingerprint::finish(
-                      host::fingerprint::object_end(element.member_sum, element.member_count)),
-                  host::json_fingerprint(elements[index]))
+        EXPECT_EQ(json_io::fingerprint::finish(
+                      json_io::fingerprint::object_end(element.member_sum, element.member_count)),
+                  json_io::json_fingerprint(elements[index]))
             << index;
     }
     const auto members = read.array.members_of(read.array.elements[0]);
@@ -155,7 +155,7 @@ TEST(JsonReader, DefersTheArrayAtThePathWithWhatEachElementHolds) {
 
     // Built back into the document, the body is what the parser makes of the text.
     boost::system::error_code error;
-    auto body = host::parse_json_body(std::make_shared<const std::string>(text), error, kPath);
+    auto body = json_io::parse_json_body(std::make_shared<const std::string>(text), error, kPath);
     ASSERT_TRUE(body.deferred.found);
     body.build_deferred();
     EXPECT_EQ(body.document, boost::json::parse(text));

@@ -1,4 +1,4 @@
-#include "host/json_text.hpp"
+#include "json_io/json_text.hpp"
 
 #include <boost/json/value.hpp>
 #include <array>
@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <system_error>
 
-namespace host {
+namespace json_io {
 namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
@@ -216,4 +216,4 @@ std::string to_json_text(const boost::json::value& value) {
     return out;
 }
 
-}  // namespace host
+}  // namespace json_io

@@ -1,4 +1,4 @@
-#include "host/json_reader.hpp"
+#include "json_io/json_reader.hpp"
 
 #include <boost/json/error.hpp>
 #include <boost/json/parse.hpp>
@@ -15,7 +15,7 @@
 #include <emmintrin.h>
 #endif
 
-namespace host {
+namespace json_io {
 namespace json = boost::json;
 
 namespace {
@@ -634,4 +634,4 @@ void build_deferred_elements(const DeferredArray& deferred, json::array& array) 
     }
 }
 
-}  // namespace host
+}  // namespace json_io

@@ -1,4 +1,4 @@
-#include "host/percent_coding.hpp"
+#include "uri/percent_coding.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,15 +7,15 @@
 namespace {
 
 TEST(PercentCoding, DecodesAndLeavesBrokenEscapes) {
-    EXPECT_EQ(host::percent_decode("a%20b%2Fc"), "a b/c");
-    EXPECT_EQ(host::percent_decode("a+b", true), "a b");
-    EXPECT_EQ(host::percent_decode("a+b"), "a+b");
-    EXPECT_EQ(host::percent_decode("100%"), "100%");
-    EXPECT_EQ(host::percent_decode("%zz%4"), "%zz%4");
-    EXPECT_EQ(host::percent_decode("%00x"), std::string("\0x", 2));
-    EXPECT_EQ(host::percent_encode("My Notebook.ipynb"), "My%20Notebook.ipynb");
-    EXPECT_EQ(host::percent_encode("a/b\xC3\xA9"), "a%2Fb%C3%A9");
-    EXPECT_EQ(host::percent_encode("a/b", "/"), "a/b");
+    EXPECT_EQ(uri::percent_decode("a%20b%2Fc"), "a b/c");
+    EXPECT_EQ(uri::percent_decode("a+b", true), "a b");
+    EXPECT_EQ(uri::percent_decode("a+b"), "a+b");
+    EXPECT_EQ(uri::percent_decode("100%"), "100%");
+    EXPECT_EQ(uri::percent_decode("%zz%4"), "%zz%4");
+    EXPECT_EQ(uri::percent_decode("%00x"), std::string("\0x", 2));
+    EXPECT_EQ(uri::percent_encode("My Notebook.ipynb"), "My%20Notebook.ipynb");
+    EXPECT_EQ(uri::percent_encode("a/b\xC3\xA9"), "a%2Fb%C3%A9");
+    EXPECT_EQ(uri::percent_encode("a/b", "/"), "a/b");
 }
 
 TEST(RouteTable, MatchesPlaceholdersOnRawSegments) {

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-namespace host {
+namespace logging {
 
 enum class LogLevel { debug, info, warning, error };
 
@@ -27,4 +27,4 @@ Log& server_log();
 // "debug", "info", "warning" or "error"; anything else fails with a text naming it.
 LogLevel parse_log_level(std::string_view name);
 
-}  // namespace host
+}  // namespace logging

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace host {
+namespace json_io {
 
 std::string to_json_text(const boost::json::value& value);
 void append_json_text(std::string& out, const boost::json::value& value);
@@ -18,4 +18,4 @@ void append_json_string(std::string& out, std::string_view utf8);
 std::string format_float(double number);
 bool is_valid_utf8(std::string_view text);
 
-}  // namespace host
+}  // namespace json_io
