@@ -28,7 +28,11 @@ void APIHandler::set_header(std::string_view name, std::string_view value) {
 void APIHandler::clear_header(std::string_view name) { exchange_.clear_header(name); }
 void APIHandler::set_status(int status) { exchange_.set_status(status); }
 void APIHandler::write(std::string_view chunk) { exchange_.write(chunk); }
-void APIHandler::flush() { exchange_.flush(); }
+Task APIHandler::flush() { return exchange_.flush(); }
+void APIHandler::wait_for(Task rest) {
+    if (rest_) throw std::logic_error("wait_for() called twice");
+    rest_.emplace(std::move(rest));
+}
 void APIHandler::finish() { exchange_.finish(std::string_view()); }
 void APIHandler::finish(std::string_view text) { exchange_.finish(text); }
 void APIHandler::finish(std::shared_ptr<const std::string> text) {
@@ -39,6 +43,7 @@ void APIHandler::finish(const boost::json::value& object) {
     exchange_.finish(json_io::to_json_text(object));
 }
 bool APIHandler::finished() const { return exchange_.finished(); }
+bool APIHandler::headers_sent() const { return exchange_.headers_sent(); }
 void APIHandler::dispose_after_answer(std::shared_ptr<const void> leftover) {
     exchange_.dispose_after_answer(std::move(leftover));
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The base of every HTTP handler: the request/answer operations the handlers call.
-// A handler object is made for one request on the handler thread, runs one operation
-// (get or post) from start to answer, and is dropped after it.
+// A handler object is made for one request on the handlers' strand, runs one operation (get or
+// post) and is dropped after its answer. An operation that has to wait (for a slow client, a
+// child process, the platform) hands the rest of its work to wait_for as a coroutine: the
+// strand serves other requests while it waits.
 
 #include <boost/json/value.hpp>
 #include <functional>
@@ -12,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/awaitable.hpp"
 #include "host/request.hpp"
 
 namespace logging {
@@ -41,10 +44,10 @@ public:
     void set_header(std::string_view name, std::string_view value);
     void clear_header(std::string_view name);
     void set_status(int status);
-    // Appends to the answer body; flush sends what was written so far and returns once the
-    // socket took it (one chunk in memory). Both fail with StreamClosed when the client left.
+    // Appends to the answer body; flush sends what was written so far and resumes once the
+    // socket took it (one chunk in memory), failing with StreamClosed when the client left.
     void write(std::string_view chunk);
-    void flush();
+    Task flush();
     void finish();
     void finish(std::string_view text);
     // A text shared with others (a kept answer, say) is written without a copy.
@@ -52,6 +55,12 @@ public:
     // Serialised with the server's JSON text writer.
     void finish(const boost::json::value& object);
     bool finished() const;
+    // True once the answer's status and headers left with a flush.
+    bool headers_sent() const;
+    // The operation goes on as this coroutine once the function returns; the answer is
+    // finished when the coroutine ends. Called at most once.
+    void wait_for(Task rest);
+    std::optional<Task> take_wait() { return std::exchange(rest_, std::nullopt); }
     // Hands an object over to be destroyed on the network thread once the answer is complete:
     // tearing down a large structure then holds back no other handler.
     void dispose_after_answer(std::shared_ptr<const void> leftover);
@@ -78,6 +87,7 @@ protected:
 
 private:
     Exchange& exchange_;
+    std::optional<Task> rest_;
 };
 
 }  // namespace host

@@ -2,9 +2,15 @@
 
 #include <strings.h>
 
+#include <boost/asio/associated_executor.hpp>
+#include <boost/asio/async_result.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/http/status.hpp>
 
 #include "host/http_error.hpp"
+#include "host/request_log.hpp"
+#include "logging/log.hpp"
 #include "json_io/json_text.hpp"
 
 namespace host {
@@ -81,7 +87,7 @@ void Exchange::write(std::string_view chunk) {
     pending_.append(chunk);
 }
 
-void Exchange::flush() {
+Task Exchange::flush() {
     if (finished_) throw std::logic_error("Cannot flush() after finish()");
     std::string bytes;
     if (!headers_sent_) {
@@ -92,10 +98,19 @@ void Exchange::flush() {
     }
     if (!pending_.empty()) bytes += chunked_ ? chunk_of(pending_) : pending_;
     pending_.clear();
-    if (bytes.empty()) return;
-    if (!sink_->send(std::move(bytes), false, true)) {
-        throw StreamClosed("Stream is closed");
-    }
+    if (bytes.empty()) co_return;
+    const bool written = co_await boost::asio::async_initiate<
+        const boost::asio::use_awaitable_t<>&, void(bool)>(
+        [&](auto resume) {
+            // The handler resumes on its own strand, never inside the session's completion.
+            auto shared = std::make_shared<decltype(resume)>(std::move(resume));
+            auto strand = boost::asio::get_associated_executor(*shared);
+            sink_->send({std::move(bytes), {}, false, {}}, [shared, strand](bool taken) {
+                boost::asio::post(strand, [shared, taken] { std::move(*shared)(taken); });
+            });
+        },
+        boost::asio::use_awaitable);
+    if (!written) throw StreamClosed("Stream is closed");
 }
 
 void Exchange::finish(std::string_view text) {
@@ -113,17 +128,28 @@ void Exchange::finish(std::string_view text) {
     } else {
         bytes.append(pending_).append(text);
     }
+    // A handler's own 5xx answer says why in its body.
+    if (status_ >= 500 && failure_.empty()) failure_ = text.substr(0, 1000);
     pending_.clear();
-    finished_ = true;
-    sink_->send(std::move(bytes), true, false, std::move(leftovers_));
+    send_last({std::move(bytes), {}, true, {}});
 }
 
 void Exchange::finish(std::shared_ptr<const std::string> text) {
     if (headers_sent_ || !pending_.empty()) return finish(std::string_view(*text));
     if (finished_) throw std::logic_error("finish() called twice");
     std::string bytes = head(text->size());
+    send_last({std::move(bytes), std::move(text), true, {}});
+}
+
+void Exchange::send_last(AnswerPart part) {
     finished_ = true;
-    sink_->send(std::move(bytes), true, false, std::move(leftovers_), std::move(text));
+    log_answer(failure_);
+    part.leftovers = std::move(leftovers_);
+    sink_->send(std::move(part));
+}
+
+void Exchange::log_answer(std::string_view cause) const {
+    log_request(request_, status_, std::chrono::steady_clock::now() - started_, cause);
 }
 
 void Exchange::dispose_after_answer(std::shared_ptr<const void> leftover) {
@@ -132,16 +158,29 @@ void Exchange::dispose_after_answer(std::shared_ptr<const void> leftover) {
 
 void Exchange::fail(int status, const boost::json::value& body) {
     if (finished_) return;
+    const auto* fields = body.if_object();
+    const auto* reason = fields ? fields->if_contains("reason") : nullptr;
+    const auto* message = fields ? fields->if_contains("message") : nullptr;
+    const auto* cause = reason && reason->is_string() ? reason : message;
     if (headers_sent_) {
-        finished_ = true;
-        sink_->abort();
-        return;
+        return abort(cause && cause->is_string() ? std::string_view(cause->get_string())
+                                                 : std::string_view("the answer failed"));
     }
+    if (cause && cause->is_string()) failure_ = cause->get_string();
     headers_.clear();
     pending_.clear();
     status_ = status;
     set_header("Content-Type", "application/json");
     finish(json_io::to_json_text(body));
+}
+
+void Exchange::abort(std::string_view cause) {
+    if (finished_) return;
+    finished_ = true;
+    log_answer(cause);
+    logging::server_log().warning(request_.method + " " + target_without_token(request_.target) +
+                                  ": answer cut off, connection closed: " + std::string(cause));
+    sink_->abort();
 }
 
 }  // namespace host

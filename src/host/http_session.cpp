@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/read.hpp>
@@ -17,6 +19,7 @@
 #include "json_io/json_body.hpp"
 #include "logging/log.hpp"
 #include "host/query_string.hpp"
+#include "host/request_log.hpp"
 #include "host/socket_transfer.hpp"
 #include "host/websocket_session.hpp"
 
@@ -29,57 +32,75 @@ namespace {
 
 constexpr std::size_t kBodyLimit = 64u << 20;
 constexpr std::size_t kHeaderLimit = 64u << 10;
-constexpr auto kIdleTimeout = std::chrono::seconds(120);
-constexpr auto kBodyTimeout = std::chrono::seconds(300);
+// Idle connections, half-sent headers and bodies from which nothing arrives for this long are
+// closed, so slow clients cannot hold descriptors until none is left.
+constexpr auto kReadTimeout = std::chrono::seconds(120);
 constexpr auto kWriteTimeout = std::chrono::seconds(60);
 
-// Hands the answer's bytes from the handler thread to the session's strand.
+// Hands the answer's bytes from the handler to the session's strand.
 class SessionSink : public AnswerSink {
 public:
-    SessionSink(std::shared_ptr<HttpSession> session, ServerContext& context)
-        : session_(std::move(session)), context_(context) {}
-
-    bool send(std::string bytes, bool last, bool wait, Leftovers leftovers,
-              std::shared_ptr<const std::string> shared) override {
-        auto done = wait ? std::make_shared<std::promise<bool>>() : nullptr;
-        auto written = done ? done->get_future() : std::future<bool>();
-        session_->send({std::move(bytes), std::move(shared), last, done}, std::move(leftovers));
-        if (!wait) return true;
-        // A stopping server stops waiting for a client that no longer gets served.
-        while (written.wait_for(std::chrono::milliseconds(200)) != std::future_status::ready) {
-            if (context_.stopping) return false;
-        }
-        return written.get();
+    explicit SessionSink(std::shared_ptr<HttpSession> session) : session_(std::move(session)) {}
+    void send(AnswerPart part, Written written) override {
+        session_->send(std::move(part), std::move(written));
     }
-
     void abort() override { session_->abort(); }
 
 private:
     std::shared_ptr<HttpSession> session_;
-    ServerContext& context_;
 };
 
-void run_handler(ServerContext& context, Exchange& exchange, const RouteMatch& match) {
-    const Request& request = exchange.request();
+void answer_failure(Exchange& exchange, const std::exception_ptr& failure) {
     try {
-        auto handler = match.route->make(exchange);
-        if (request.method == "POST") {
+        std::rethrow_exception(failure);
+    } catch (const HTTPError& error) {
+        exchange.fail(error.status(), {{"message", error.message()}, {"reason", nullptr}});
+    } catch (const StreamClosed&) {
+        exchange.abort("the client went away");
+    } catch (const std::exception& error) {
+        exchange.fail(500, {{"message", "Unhandled error"}, {"reason", error.what()}});
+    }
+}
+
+// The part of an operation that waits, run on the strand as a coroutine; the handler and the
+// exchange live as long as it does.
+Task finish_waiting(std::unique_ptr<Exchange> exchange, std::unique_ptr<APIHandler> handler,
+                    Task rest) {
+    std::exception_ptr failure;
+    try {
+        co_await std::move(rest);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    handler.reset();
+    if (failure) {
+        answer_failure(*exchange, failure);
+    } else if (!exchange->finished()) {
+        exchange->finish(std::string_view());
+    }
+}
+
+// On the handlers' strand.
+void run_handler(ServerContext& context, std::unique_ptr<Exchange> exchange,
+                 const RouteMatch& match) {
+    try {
+        auto handler = match.route->make(*exchange);
+        if (exchange->request().method == "POST") {
             handler->post(match.path_args);
         } else {
             handler->get(match.path_args);
         }
-        if (!exchange.finished()) exchange.finish(std::string_view());
-        return;
-    } catch (const HTTPError& error) {
-        exchange.fail(error.status(), {{"message", error.message()}, {"reason", nullptr}});
-    } catch (const StreamClosed& error) {
-        logging::server_log().info(request.method + " " + request.path + ": client went away");
-        exchange.fail(500, nullptr);
-    } catch (const std::exception& error) {
-        logging::server_log().error(request.method + " " + request.path + ": " + error.what());
-        exchange.fail(500, {{"message", "Unhandled error"}, {"reason", error.what()}});
+        if (auto rest = handler->take_wait()) {
+            net::co_spawn(context.handlers,
+                          finish_waiting(std::move(exchange), std::move(handler), std::move(*rest)),
+                          net::detached);
+            return;
+        }
+        handler.reset();
+        if (!exchange->finished()) exchange->finish(std::string_view());
+    } catch (...) {
+        answer_failure(*exchange, std::current_exception());
     }
-    (void)context;
 }
 
 }  // namespace
@@ -88,6 +109,9 @@ HttpSession::HttpSession(net::ip::tcp::socket&& socket, ServerContext& context)
     : stream_(std::move(socket)), context_(context) {
     // Large pipeline bodies arrive in few reads only when the buffer has room up front.
     buffer_.reserve(64 * 1024);
+    boost::system::error_code error;
+    const auto peer = stream_.socket().remote_endpoint(error);
+    if (!error) client_ = peer.address().to_string();
 }
 
 void HttpSession::run() {
@@ -100,7 +124,7 @@ void HttpSession::read_header() {
     parser_->body_limit(kBodyLimit);
     match_.reset();
     request_ = Request{};
-    stream_.expires_after(kIdleTimeout);
+    stream_.expires_after(kReadTimeout);
     http::async_read_header(stream_, buffer_, *parser_,
                             [self = shared_from_this()](beast::error_code error, std::size_t) {
                                 self->on_header(error);
@@ -126,6 +150,8 @@ void HttpSession::on_header(beast::error_code error) {
     }
     const auto& header = parser_->get();
     request_.method = std::string(header.method_string());
+    request_.target = std::string(header.target());
+    request_.client = client_;
     request_.keep_alive = header.keep_alive();
     for (const auto& field : header) {
         request_.headers.emplace_back(field.name_string(), field.value());
@@ -166,15 +192,29 @@ void HttpSession::on_header(beast::error_code error) {
         net::async_write(stream_, net::buffer(*go_ahead),
                          [go_ahead](beast::error_code, std::size_t) {});
     }
-    stream_.expires_after(kBodyTimeout);
     const auto length = parser_->content_length();
     if (match_->route->kind == RouteKind::http && length && *length > 0 && !parser_->chunked()) {
-        return read_body_directly(*length);
+        // A body of declared length goes from the socket straight into the request; read
+        // through the connection's buffer it would arrive in buffer-sized pieces and be
+        // copied once more.
+        auto body = std::make_shared<std::string>(*length, '\0');
+        const std::size_t buffered = std::min(body->size(), buffer_.size());
+        net::buffer_copy(net::buffer(body->data(), buffered), buffer_.data());
+        buffer_.consume(buffered);
+        return read_body_directly(std::move(body), buffered);
     }
-    http::async_read(stream_, buffer_, *parser_,
-                     [self = shared_from_this()](beast::error_code error, std::size_t) {
-                         self->on_body(error);
-                     });
+    read_body();
+}
+
+void HttpSession::read_body() {
+    if (parser_->is_done()) return on_body({});
+    // The deadline is for each read: a large body that keeps arriving is never cut off.
+    stream_.expires_after(kReadTimeout);
+    http::async_read_some(stream_, buffer_, *parser_,
+                          [self = shared_from_this()](beast::error_code error, std::size_t) {
+                              if (error) return self->on_body(error);
+                              self->read_body();
+                          });
 }
 
 void HttpSession::on_body(beast::error_code error) {
@@ -186,6 +226,7 @@ void HttpSession::on_body(beast::error_code error) {
     stream_.expires_never();
 
     if (match_->route->kind == RouteKind::websocket) {
+        log_request(request_, 101, {}, {});
         // The socket moves on to the websocket session; this session ends here.
         auto session =
             std::make_shared<WebSocketSession>(std::move(stream_), match_->path_args.front());
@@ -197,20 +238,21 @@ void HttpSession::on_body(beast::error_code error) {
     hand_over();
 }
 
-// A body of declared length goes from the socket straight into the request; read through
-// the connection's buffer it would arrive in buffer-sized pieces and be copied once more.
-void HttpSession::read_body_directly(std::size_t length) {
-    auto body = std::make_shared<std::string>(length, '\0');
-    request_.body = body;
-    const std::size_t buffered = std::min(length, buffer_.size());
-    net::buffer_copy(net::buffer(body->data(), buffered), buffer_.data());
-    buffer_.consume(buffered);
-    net::async_read(stream_, net::buffer(body->data() + buffered, length - buffered),
-                    [self = shared_from_this()](beast::error_code error, std::size_t) {
-                        if (error) return;
-                        self->stream_.expires_never();
-                        self->hand_over();
-                    });
+void HttpSession::read_body_directly(std::shared_ptr<std::string> body, std::size_t received) {
+    if (received == body->size()) {
+        stream_.expires_never();
+        request_.body = std::move(body);
+        return hand_over();
+    }
+    stream_.expires_after(kReadTimeout);
+    char* const at = body->data() + received;
+    const std::size_t left = body->size() - received;
+    stream_.async_read_some(
+        net::buffer(at, left),
+        [self = shared_from_this(), body, received](beast::error_code error, std::size_t n) mutable {
+            if (error) return;
+            self->read_body_directly(std::move(body), received + n);
+        });
 }
 
 void HttpSession::hand_over() {
@@ -233,26 +275,29 @@ void HttpSession::hand_over() {
         }
     }
     keep_alive_ = request_.keep_alive;
-    auto sink = std::make_shared<SessionSink>(shared_from_this(), context_);
-    net::post(context_.handlers.executor(), [&context = context_, sink, match = std::move(*match_),
-                                             request = std::move(request_)]() mutable {
-        Exchange exchange(std::move(request), sink, context.kernels);
-        run_handler(context, exchange, match);
+    auto exchange = std::make_unique<Exchange>(
+        std::move(request_), std::make_shared<SessionSink>(shared_from_this()), context_.kernels);
+    // When the strand is free this runs at once, on this thread: a short request costs no
+    // wake-up of another thread.
+    net::dispatch(context_.handlers, [&context = context_, exchange = std::move(exchange),
+                                      match = std::move(*match_)]() mutable {
+        run_handler(context, std::move(exchange), match);
     });
 }
 
 void HttpSession::answer_from_host(int status, std::string_view message) {
     keep_alive_ = request_.keep_alive;
-    auto sink = std::make_shared<SessionSink>(shared_from_this(), context_);
-    Exchange exchange(std::move(request_), sink, context_.kernels);
+    Exchange exchange(std::move(request_), std::make_shared<SessionSink>(shared_from_this()),
+                      context_.kernels);
     exchange.fail(status, {{"message", message}, {"reason", nullptr}});
 }
 
-void HttpSession::send(Pending part, Leftovers leftovers) {
-    // The leftovers go with the task and are destroyed with it, on the network thread.
-    net::post(stream_.get_executor(), [self = shared_from_this(), part = std::move(part),
-                                       leftovers = std::move(leftovers)]() mutable {
-        self->writes_.push_back(std::move(part));
+void HttpSession::send(AnswerPart part, Written written) {
+    // Runs at once when the handler runs on this session's strand; the leftovers go with the
+    // part and are destroyed with it, on the network thread.
+    net::dispatch(stream_.get_executor(), [self = shared_from_this(), part = std::move(part),
+                                           written = std::move(written)]() mutable {
+        self->writes_.push_back({std::move(part), std::move(written)});
         if (!self->writing_) self->write_next();
     });
 }
@@ -268,7 +313,7 @@ void HttpSession::abort() {
 void HttpSession::write_next() {
     writing_ = true;
     stream_.expires_after(kWriteTimeout);
-    const Pending& part = writes_.front();
+    const AnswerPart& part = writes_.front().part;
     const std::array<net::const_buffer, 2> buffers{
         net::buffer(part.bytes), part.shared ? net::buffer(*part.shared) : net::const_buffer()};
     net::async_write(stream_, buffers, as_much_as_the_socket_takes,
@@ -279,19 +324,19 @@ void HttpSession::write_next() {
 
 void HttpSession::on_write(beast::error_code error) {
     writing_ = false;
-    Pending written = std::move(writes_.front());
+    Pending done = std::move(writes_.front());
     writes_.pop_front();
-    if (written.done) written.done->set_value(!error);
+    if (done.written) done.written(!error);
     if (error) {
         for (auto& pending : writes_) {
-            if (pending.done) pending.done->set_value(false);
+            if (pending.written) pending.written(false);
         }
         writes_.clear();
         stream_.close();
         return;
     }
     if (!writes_.empty()) return write_next();
-    if (!written.last) return stream_.expires_never();
+    if (!done.part.last) return stream_.expires_never();
     if (keep_alive_) return read_header();
     beast::error_code ignored;
     stream_.socket().shutdown(net::ip::tcp::socket::shutdown_send, ignored);

@@ -1,6 +1,7 @@
 #pragma once
 // One HTTP/1.1 connection: reads a request, checks path, method and token before the body,
-// hands the request to the handler thread and writes what the handler answers.
+// hands the request to the handlers' strand and writes what the handler answers. Answers leave
+// in request order: the next request is read once the answer before it is written.
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -8,7 +9,6 @@
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <deque>
-#include <future>
 #include <memory>
 #include <optional>
 
@@ -22,24 +22,17 @@ public:
     HttpSession(boost::asio::ip::tcp::socket&& socket, ServerContext& context);
     void run();
 
-    // Part of an answer: bytes, then a shared text written from where it is.
-    struct Pending {
-        std::string bytes;
-        std::shared_ptr<const std::string> shared;
-        bool last;
-        std::shared_ptr<std::promise<bool>> done;
-    };
-
-    // Called from the handler thread through the session's answer sink.
-    void send(Pending part, Leftovers leftovers);
+    // Called by the handler through the session's answer sink, from any thread.
+    void send(AnswerPart part, Written written);
     void abort();
 
 private:
     void read_header();
     void on_header(boost::beast::error_code error);
+    void read_body();
     void on_body(boost::beast::error_code error);
-    void read_body_directly(std::size_t length);
-    // Parses the body beside the network and passes the request to the handler thread.
+    void read_body_directly(std::shared_ptr<std::string> body, std::size_t received);
+    // Parses the body beside the network and passes the request to the handlers' strand.
     void hand_over();
     void answer_from_host(int status, std::string_view message);
     void write_next();
@@ -52,6 +45,12 @@ private:
     std::optional<RouteMatch> match_;
     Request request_;
 
+    std::string client_;
+
+    struct Pending {
+        AnswerPart part;
+        Written written;
+    };
     std::deque<Pending> writes_;
     bool writing_ = false;
     bool keep_alive_ = true;

@@ -27,6 +27,8 @@ public:
     // The same kernels' ids, sorted. Fails as list_kernels does.
     using KernelIds = std::shared_ptr<const std::vector<std::string>>;
     KernelIds running_kernel_ids() const;
+    // True when the kernels come from a notebook server: listing them then waits on the network.
+    bool lists_from_server() const { return !jupyter_url_.empty(); }
 
 private:
     KernelIds connection_file_ids() const;

@@ -2,6 +2,7 @@
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/strand.hpp>
+#include <cerrno>
 #include <stdexcept>
 
 #include "host/http_session.hpp"
@@ -18,7 +19,7 @@ constexpr int kReceiveBuffer = 1 << 20;
 
 Listener::Listener(net::io_context& io, const net::ip::tcp::endpoint& endpoint,
                    ServerContext& context)
-    : io_(io), acceptor_(io), context_(context) {
+    : io_(io), acceptor_(io), retry_(io), context_(context) {
     boost::system::error_code error;
     acceptor_.open(endpoint.protocol(), error);
     if (!error) acceptor_.set_option(net::socket_base::reuse_address(true), error);
@@ -43,6 +44,7 @@ void Listener::close() {
     net::post(acceptor_.get_executor(), [self = shared_from_this()] {
         boost::system::error_code ignored;
         self->acceptor_.close(ignored);
+        self->retry_.cancel();
     });
 }
 
@@ -51,7 +53,15 @@ void Listener::accept_next() {
         net::make_strand(io_),
         [self = shared_from_this()](boost::system::error_code error, net::ip::tcp::socket socket) {
             if (error == net::error::operation_aborted || !self->acceptor_.is_open()) return;
+            if (error == net::error::no_descriptors || error == net::error::no_buffer_space ||
+                error == net::error::no_memory || error.value() == ENFILE) {
+                return self->retry_later(error);
+            }
             if (!error) {
+                if (self->out_of_descriptors_) {
+                    self->out_of_descriptors_ = false;
+                    logging::server_log().info("Accepting connections again");
+                }
                 socket.set_option(net::ip::tcp::no_delay(true), error);
                 std::make_shared<HttpSession>(std::move(socket), self->context_)->run();
             } else {
@@ -59,6 +69,19 @@ void Listener::accept_next() {
             }
             self->accept_next();
         });
+}
+
+void Listener::retry_later(const boost::system::error_code& error) {
+    // Logged once while it lasts: the log must not grow with every retry.
+    if (!out_of_descriptors_) {
+        out_of_descriptors_ = true;
+        logging::server_log().warning("accept failed: " + error.message() +
+                                      "; trying again every 100 ms until a connection closes");
+    }
+    retry_.expires_after(std::chrono::milliseconds(100));
+    retry_.async_wait([self = shared_from_this()](boost::system::error_code wait_error) {
+        if (!wait_error) self->accept_next();
+    });
 }
 
 }  // namespace host

@@ -3,6 +3,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <memory>
 
 #include "host/server_context.hpp"
@@ -20,11 +21,15 @@ public:
 
 private:
     void accept_next();
+    // Out of descriptors: tries again shortly instead of spinning on the failure.
+    void retry_later(const boost::system::error_code& error);
 
     boost::asio::io_context& io_;
     boost::asio::ip::tcp::acceptor acceptor_;
+    boost::asio::steady_timer retry_;
     ServerContext& context_;
     unsigned short port_ = 0;
+    bool out_of_descriptors_ = false;
 };
 
 }  // namespace host

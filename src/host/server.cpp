@@ -1,5 +1,6 @@
 #include "host/server.hpp"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
@@ -9,6 +10,7 @@
 #include <thread>
 
 #include "host/auth.hpp"
+#include "host/blocking_call.hpp"
 #include "host/listener.hpp"
 #include "logging/log.hpp"
 #include "host/runtime_dir.hpp"
@@ -18,6 +20,8 @@ namespace host {
 namespace net = boost::asio;
 
 namespace {
+
+constexpr auto kBlockingGrace = std::chrono::seconds(3);
 
 std::string base_path_of(std::string base_url) {
     if (base_url.empty() || base_url.front() != '/') base_url.insert(0, "/");
@@ -33,19 +37,31 @@ KernelManager kernel_manager_for(const ServerOptions& options,
     return KernelManager(runtime_dir);
 }
 
+// Every connection, pipe and file takes a descriptor; a server may use as many as the system
+// lets this process have.
+void raise_descriptor_limit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
 }  // namespace
 
 struct Server::State {
     State(ServerOptions options_in, RouteTable routes)
         : options(std::move(options_in)),
           runtime_dir(options.runtime_dir.empty() ? jupyter_runtime_dir() : options.runtime_dir),
+          io(std::max(1, options.io_threads)),
           context{std::move(routes), options.token.empty() ? make_token() : options.token,
-                  base_path_of(options.base_url), kernel_manager_for(options, runtime_dir), {}, {false}} {}
+                  base_path_of(options.base_url), kernel_manager_for(options, runtime_dir),
+                  net::make_strand(io.get_executor())} {}
 
     ServerOptions options;
     std::filesystem::path runtime_dir;
+    net::io_context io;
     ServerContext context;
-    net::io_context io{std::max(1, options.io_threads)};
     std::shared_ptr<Listener> listener;
     std::vector<std::thread> threads;
     std::optional<RuntimeFile> runtime_file;
@@ -61,6 +77,7 @@ Server::~Server() { stop(); }
 
 void Server::start() {
     auto& s = *state_;
+    raise_descriptor_limit();
     boost::system::error_code error;
     const auto address = net::ip::make_address(s.options.ip, error);
     if (error) throw std::runtime_error("Invalid --ip '" + s.options.ip + "'");
@@ -102,12 +119,16 @@ void Server::stop() {
         if (s.stopped) return;
         s.stopped = true;
     }
-    s.context.stopping = true;
     if (s.listener) s.listener->close();
-    // Queued handler operations finish while the network still runs; then the network stops.
-    s.context.handlers.stop();
+    // Calls still blocking would hand their results to a strand that is gone: wait for them
+    // (the platform calls and child processes end early when the server stops).
+    if (!BlockingCalls::instance().wait_idle(std::chrono::steady_clock::now() + kBlockingGrace)) {
+        logging::server_log().warning("Stopping with work still running on other threads");
+    }
     s.io.stop();
     for (auto& thread : s.threads) thread.join();
+    // Handlers still waiting (an export to a stalled client, say) end when the server is
+    // destroyed: their coroutines go with the network's queue, removing their temporary folders.
     s.runtime_file.reset();
     s.stopped_signal.notify_all();
 }

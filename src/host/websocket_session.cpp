@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "host/socket_transfer.hpp"
+#include "logging/log.hpp"
 
 namespace host {
 namespace beast = boost::beast;
@@ -167,8 +168,18 @@ void WebSocketSession::queue_control(unsigned char opcode, std::string_view payl
 void WebSocketSession::write_message(std::shared_ptr<const std::string> text) {
     net::post(stream_.get_executor(), [self = shared_from_this(), text = std::move(text)]() mutable {
         if (self->closed_ || self->closing_) return;
+        // A message is always taken when nothing else is being written, whatever its size;
+        // only what piles up behind the write in flight counts against the limit.
+        if (self->writing_ && self->queued_bytes_ + text->size() > kQueueLimit) {
+            logging::server_log().warning(
+                "Closing a websocket connection of kernel " + self->kernel_id_ +
+                ": its client is not reading (" +
+                std::to_string((self->queued_bytes_ + text->size()) >> 20) +
+                " MiB waiting to be sent, the limit is " + std::to_string(kQueueLimit >> 20) +
+                " MiB)");
+            return self->shut();
+        }
         self->queued_bytes_ += text->size();
-        if (self->queued_bytes_ > kQueueLimit) return self->shut();
         self->queue_.push_back(std::move(text));
         if (!self->writing_) self->write_next();
     });
@@ -184,6 +195,7 @@ void WebSocketSession::write_next() {
     std::size_t batch = 0;
     while (!queue_.empty() && !closing_ && (in_flight_.empty() || batch < kBatchBytes)) {
         batch += queue_.front()->size();
+        queued_bytes_ -= queue_.front()->size();
         in_flight_.push_back(std::move(queue_.front()));
         queue_.pop_front();
     }
@@ -204,9 +216,8 @@ void WebSocketSession::write_next() {
     if (buffers.empty()) return;
     writing_ = true;
     net::async_write(stream_, buffers, as_much_as_the_socket_takes,
-                     [self = shared_from_this(), batch](beast::error_code error, std::size_t) {
+                     [self = shared_from_this()](beast::error_code error, std::size_t) {
                          self->writing_ = false;
-                         self->queued_bytes_ -= batch;
                          self->in_flight_.clear();
                          if (error) return self->shut();
                          const bool sent_close =

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/io_context.hpp>
+
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -18,15 +22,14 @@ namespace {
 // Keeps what the exchange hands to the network, as the client would read it.
 class RecordingSink : public host::AnswerSink {
 public:
-    bool send(std::string bytes, bool last, bool, host::Leftovers,
-              std::shared_ptr<const std::string> shared) override {
-        wire += bytes;
-        if (shared) {
-            wire += *shared;
-            shared_texts.push_back(std::move(shared));
+    void send(host::AnswerPart part, host::Written written) override {
+        wire += part.bytes;
+        if (part.shared) {
+            wire += *part.shared;
+            shared_texts.push_back(std::move(part.shared));
         }
-        ended = last;
-        return true;
+        ended = part.last;
+        if (written) written(true);
     }
     void abort() override {}
 
@@ -57,7 +60,9 @@ TEST(Exchange, SharedTextAnswersWhateverWentBefore) {
 
     Answer after_flush;
     after_flush.exchange.write("[");
-    after_flush.exchange.flush();
+    boost::asio::io_context io;
+    boost::asio::co_spawn(io, after_flush.exchange.flush(), boost::asio::detached);
+    io.run();
     after_flush.exchange.finish(text);
     EXPECT_EQ(after_flush.sink->wire,
               "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\n[\r\n8\r\n{\"a\": "

@@ -11,10 +11,12 @@
 #include <exception>
 #include <filesystem>
 #include <optional>
+#include <semaphore>
 #include <stdexcept>
 #include <thread>
 #include <unordered_map>
 
+#include "host/blocking_call.hpp"
 #include "nuvex_link/server/handlers/json_answer.hpp"
 #include "nuvex_link/server/misc/child_process.hpp"
 #include "nuvex_link/server/misc/host_runtime.hpp"
@@ -28,6 +30,21 @@ namespace json = boost::json;
 
 // More rsync runs at once only compete for the same disks and cores.
 constexpr std::size_t kMaxParallelRsync = 8;
+
+// A place among the rsync runs of every request: at most kMaxParallelRsync run at once.
+class RsyncSlot {
+public:
+    RsyncSlot() { slots().acquire(); }
+    ~RsyncSlot() { slots().release(); }
+    RsyncSlot(const RsyncSlot&) = delete;
+    RsyncSlot& operator=(const RsyncSlot&) = delete;
+
+private:
+    static std::counting_semaphore<kMaxParallelRsync>& slots() {
+        static std::counting_semaphore<kMaxParallelRsync> slots(kMaxParallelRsync);
+        return slots;
+    }
+};
 
 bool path_exists(const fs::path& path) {
     std::error_code error;
@@ -159,6 +176,7 @@ void DataSetDiffBaseHandler::_run_rsync(const RsyncCommand& cmd, RsyncResults& r
                                         const std::string& key) {
     RsyncRun run;
     try {
+        const RsyncSlot slot;
         misc::ProcessOutput output = misc::run_process(cmd.argv);
         run.success = output.exit_status == 0;
         run.text = std::move(run.success ? output.standard_output : output.standard_error);
@@ -238,11 +256,15 @@ void SingleDataSetDiffHandler::get(const host::PathArgs&) {
 }
 
 void DataSetDiffRouteHandler::get(const host::PathArgs& path_args) {
-    if (get_query_argument("dataset_name", std::nullopt)) {
-        SingleDataSetDiffHandler(exchange()).get(path_args);
-    } else {
-        DataSetDiffHandler(exchange()).get(path_args);
-    }
+    // The diff waits on rsync for as long as it runs: it runs on a thread of its own while
+    // other requests go on.
+    wait_for(host::run_blocking([this, path_args] {
+        if (get_query_argument("dataset_name", std::nullopt)) {
+            SingleDataSetDiffHandler(exchange()).get(path_args);
+        } else {
+            DataSetDiffHandler(exchange()).get(path_args);
+        }
+    }));
 }
 
 }  // namespace nuvex_link::server::handlers

@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "host/blocking_call.hpp"
 #include "json_io/json_order.hpp"
 #include "json_io/json_text.hpp"
 #include "host/kernel_manager.hpp"
@@ -170,7 +171,8 @@ void DAGHandler::post(const host::PathArgs& path_args) {
             if (unchanged) return;
         }
         transmit(kernel_id, body);
-        _remove_unused_kernels_on_cabinet();
+        if (kernel_manager().lists_from_server()) return wait_for(_remove_unused_kernels_then_answer());
+        _remove_unused_kernels_on_cabinet(*kernel_manager().running_kernel_ids());
     } catch (const std::exception& error) {
         status = HTTPStatus::INTERNAL_SERVER_ERROR;
         answer = json::object{{"message", error.what()}};
@@ -200,10 +202,25 @@ void DAGHandler::_finish_with_result(HTTPStatus status_code, const json::value& 
     finish_with_json(*this, status_code, result);
 }
 
-void DAGHandler::_remove_unused_kernels_on_cabinet() {
-    const auto kernel_ids = kernel_manager().running_kernel_ids();
+host::Task DAGHandler::_remove_unused_kernels_then_answer() {
+    auto status = HTTPStatus::OK;
+    json::object answer{{"message", "Success."}};
+    try {
+        const auto kernel_ids =
+            co_await host::run_blocking([&kernels = kernel_manager()] {
+                return kernels.running_kernel_ids();
+            });
+        _remove_unused_kernels_on_cabinet(*kernel_ids);
+    } catch (const std::exception& error) {
+        status = HTTPStatus::INTERNAL_SERVER_ERROR;
+        answer = json::object{{"message", error.what()}};
+    }
+    _finish_with_result(status, answer);
+}
+
+void DAGHandler::_remove_unused_kernels_on_cabinet(const std::vector<std::string>& kernel_ids) {
     for (auto entry = dag_cabinet.begin(); entry != dag_cabinet.end();) {
-        if (std::binary_search(kernel_ids->begin(), kernel_ids->end(), entry->first)) {
+        if (std::binary_search(kernel_ids.begin(), kernel_ids.end(), entry->first)) {
             ++entry;
             continue;
         }

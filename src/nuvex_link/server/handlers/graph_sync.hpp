@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "host/api_handler.hpp"
 #include "host/http_status.hpp"
@@ -50,7 +51,9 @@ public:
 
 private:
     void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);
-    void _remove_unused_kernels_on_cabinet();
+    void _remove_unused_kernels_on_cabinet(const std::vector<std::string>& kernel_ids);
+    // The clean-up and the answer after it, when listing the kernels waits on a notebook server.
+    host::Task _remove_unused_kernels_then_answer();
 };
 
 }  // namespace nuvex_link::server::handlers

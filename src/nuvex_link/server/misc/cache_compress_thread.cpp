@@ -205,7 +205,8 @@ CacheCompressThread::~CacheCompressThread() {
     join();
 }
 
-void CacheCompressThread::start() {
+void CacheCompressThread::start(std::function<void()> on_stopped) {
+    on_stopped_ = std::move(on_stopped);
     thread_ = std::thread([this] { run(); });
 }
 
@@ -214,11 +215,6 @@ void CacheCompressThread::stop() { stop_requested_ = true; }
 bool CacheCompressThread::is_stopped() const {
     std::lock_guard lock(mutex_);
     return stopped_;
-}
-
-bool CacheCompressThread::wait_stopped_for(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    return stopped_changed_.wait_for(lock, timeout, [this] { return stopped_; });
 }
 
 void CacheCompressThread::join() {
@@ -237,10 +233,12 @@ void CacheCompressThread::run() {
     } catch (const std::exception& error) {
         failure = error.what();
     }
-    std::lock_guard lock(mutex_);
-    failure_ = std::move(failure);
-    stopped_ = true;
-    stopped_changed_.notify_all();
+    {
+        std::lock_guard lock(mutex_);
+        failure_ = std::move(failure);
+        stopped_ = true;
+    }
+    if (on_stopped_) on_stopped_();
 }
 
 void CacheCompressThread::write_archive() {

@@ -3,8 +3,7 @@
 // thread, while the export handler polls the archive's size to report progress.
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
+#include <functional>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -37,14 +36,13 @@ public:
 
     // Creates the archive file at once and fills it: the pipeline file, then each folder with
     // its regular files, subfolders and symbolic links (kept as links). Other kinds of entry
-    // (sockets, pipes, devices) carry no cache data and are left out.
-    void start();
+    // (sockets, pipes, devices) carry no cache data and are left out. `on_stopped`, when
+    // given, is called on the worker's thread once it has ended.
+    void start(std::function<void()> on_stopped = {});
     // Asks the worker to end early; the archive is then incomplete.
     void stop();
     // True once the worker has ended, whether it finished, failed or was stopped.
     bool is_stopped() const;
-    // Waits until the worker has ended or the timeout has passed; true when it ended.
-    bool wait_stopped_for(std::chrono::milliseconds timeout);
     void join();
     // After the worker has ended: why the archive is not complete (a folder that vanished or
     // cannot be read, a full disk, a stop), or nullopt when it is.
@@ -60,7 +58,7 @@ private:
 
     std::atomic<bool> stop_requested_{false};
     mutable std::mutex mutex_;
-    std::condition_variable stopped_changed_;
+    std::function<void()> on_stopped_;
     bool stopped_ = false;
     std::optional<std::string> failure_;
     std::thread thread_;

@@ -13,9 +13,15 @@
 #include <optional>
 #include <stdexcept>
 #include <system_error>
-#include <thread>
+#include <boost/asio/post.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
 #include <vector>
 
+#include "host/blocking_call.hpp"
+#include "host/http_error.hpp"
 #include "json_io/json_text.hpp"
 #include "uri/percent_coding.hpp"
 #include "nuvex_link/server/handlers/graph_sync.hpp"
@@ -138,77 +144,92 @@ void CacheExportHandler::get(const host::PathArgs&) {
         return;
     }
 
-    std::string filename = notebook_stem(*ipynb_name);
-    std::string tar_filename = filename + "-diskcache.tar.gz";
+    wait_for(_export(std::move(*kernel_id), notebook_stem(*ipynb_name) + "-diskcache.tar.gz",
+                     std::move(cached_pipeline)));
+}
+
+host::Task CacheExportHandler::_export(std::string kernel_id, std::string tar_filename,
+                                       boost::json::object cached_pipeline) {
     boost::json::object cache_progress_data{
         {"procedure", "export:cache"},
         {"msg", boost::json::object{{"status", "invalid"}, {"progress", 0}}}};
-
+    std::optional<std::string> failure_text;
     try {
-        transmit(*kernel_id, cache_progress_data);
+        transmit(kernel_id, cache_progress_data);
         // Declared before the worker, so that a failure stops and joins the worker before the
         // folder it writes into is removed.
         TemporaryFolder temporary_folder("nuvexlink-cache-");
         fs::path tarfile_path = temporary_folder.path() / tar_filename;
-        std::uintmax_t estimate_size = 0;
         misc::PipelineInfo pipeline_info{temporary_folder.path() / PIPELINE_JSON,
                                          std::string(PIPELINE_JSON)};
 
         std::string pipeline_text = json_io::to_json_text(cached_pipeline);
         write_text_file(pipeline_info.filepath, pipeline_text);
-        estimate_size += pipeline_text.size();
 
         std::vector<misc::CacheInfo> cache_info;
         for (const auto& [identifier, record] : cached_pipeline) {
             const boost::json::value& cache_dir = record.as_object().at("component_cache_dir");
             if (cache_dir.is_null()) continue;
-            fs::path dirpath = std::string(cache_dir.as_string());
-            estimate_size += misc::get_dir_size(dirpath);
-            cache_info.push_back({std::move(dirpath), "component-" + std::string(identifier)});
+            cache_info.push_back({std::string(cache_dir.as_string()),
+                                  "component-" + std::string(identifier)});
         }
+        const std::uintmax_t estimate_size =
+            pipeline_text.size() + co_await host::run_blocking([&cache_info] {
+                std::uintmax_t size = 0;
+                for (const auto& folder : cache_info) size += misc::get_dir_size(folder.dirpath);
+                return size;
+            });
 
+        // The poll wakes early when the worker ends, so a small export does not wait a full
+        // poll. The timer is shared with the worker's call, which may come after this ends.
+        const auto executor = co_await boost::asio::this_coro::executor;
+        auto poll = std::make_shared<boost::asio::steady_timer>(executor);
         misc::CacheCompressThread worker(tarfile_path, std::move(pipeline_info),
                                          std::move(cache_info));
-        worker.start();
+        worker.start([executor, poll] { boost::asio::post(executor, [poll] { poll->cancel(); }); });
         set_progress(cache_progress_data, "running", 0);
-        transmit(*kernel_id, cache_progress_data);
+        transmit(kernel_id, cache_progress_data);
 
         std::uintmax_t last_size = 0;
         while (!worker.is_stopped()) {
             std::error_code error;
             std::uintmax_t size = fs::file_size(tarfile_path, error);
-            if (error == std::errc::no_such_file_or_directory) {
-                // The worker is about to create it.
-                std::this_thread::yield();
-                continue;
-            }
-            if (error) {
+            if (error && error != std::errc::no_such_file_or_directory) {
                 throw fs::filesystem_error("Cannot measure the archive", tarfile_path, error);
             }
-            if (size > last_size) {
+            // A missing file is one the worker is about to create.
+            if (!error && size > last_size) {
                 last_size = size;
                 // Not clamped: an archive larger than its estimate reports over 100.
                 set_progress(cache_progress_data, "running",
                              static_cast<std::int64_t>(100.0 * static_cast<double>(size) /
                                                        static_cast<double>(estimate_size)));
-                transmit(*kernel_id, cache_progress_data);
+                transmit(kernel_id, cache_progress_data);
             }
-            // Wakes early when the worker ends, so a small export does not wait a full poll.
-            worker.wait_stopped_for(poll_interval);
+            poll->expires_after(poll_interval);
+            boost::system::error_code woken;
+            co_await poll->async_wait(
+                boost::asio::redirect_error(boost::asio::use_awaitable, woken));
         }
         worker.join();
         // Never send a broken archive as a successful download.
         if (auto failure = worker.failure()) throw std::runtime_error(*failure);
 
         set_progress(cache_progress_data, "successful", 100);
-        transmit(*kernel_id, cache_progress_data);
-        _finish_with_artifact(tar_filename, tarfile_path);
+        transmit(kernel_id, cache_progress_data);
+        co_await _finish_with_artifact(tar_filename, tarfile_path);
+    } catch (const host::StreamClosed&) {
+        // The client left during the download: nothing more can reach it.
+        throw;
     } catch (const std::exception& failure) {
-        set_progress(cache_progress_data, "failed", 0);
-        transmit(*kernel_id, cache_progress_data);
-        if (artifact_started_) throw;
-        _finish_with_message(HTTPStatus::INTERNAL_SERVER_ERROR, failure.what());
+        failure_text = failure.what();
     }
+    if (!failure_text) co_return;
+    set_progress(cache_progress_data, "failed", 0);
+    transmit(kernel_id, cache_progress_data);
+    // After the download's head left, the host drops the connection and logs why.
+    if (headers_sent()) throw std::runtime_error(*failure_text);
+    _finish_with_message(HTTPStatus::INTERNAL_SERVER_ERROR, *failure_text);
 }
 
 void CacheExportHandler::_finish_with_message(HTTPStatus status_code, std::string_view message) {
@@ -219,8 +240,8 @@ void CacheExportHandler::_finish_with_message(HTTPStatus status_code, std::strin
     finish(boost::json::value(std::move(result)));
 }
 
-void CacheExportHandler::_finish_with_artifact(std::string_view artifact_name,
-                                               const fs::path& artifact_path) {
+host::Task CacheExportHandler::_finish_with_artifact(std::string_view artifact_name,
+                                                    const fs::path& artifact_path) {
     set_header("Content-Type", "application/octet-stream");
     set_header("Content-Disposition", attachment_disposition(artifact_name));
     std::uintmax_t size = fs::file_size(artifact_path);
@@ -235,15 +256,8 @@ void CacheExportHandler::_finish_with_artifact(std::string_view artifact_name,
         if (file.bad()) throw std::runtime_error("Cannot read '" + artifact_path.string() + "'");
         auto got = static_cast<std::size_t>(file.gcount());
         if (got == 0) break;
-        try {
-            write(std::string_view(chunk.data(), got));
-            flush();
-        } catch (const std::exception&) {
-            _finish_with_message(HTTPStatus::INTERNAL_SERVER_ERROR,
-                                 "Cannot transfer file data to the client");
-            return;
-        }
-        artifact_started_ = true;
+        write(std::string_view(chunk.data(), got));
+        co_await flush();
     }
     finish();
 }

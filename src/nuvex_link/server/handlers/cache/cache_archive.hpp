@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "host/api_handler.hpp"
+#include "host/awaitable.hpp"
 #include "host/http_status.hpp"
 #include "nuvex_link_core/models.hpp"
 #include "nuvex_link/server/misc/download_name.hpp"
@@ -30,21 +31,21 @@ class CacheExportHandler : public host::APIHandler {
 public:
     using host::APIHandler::APIHandler;
 
-    // Query arguments kernel_id and ipynb_name. Holds the handler thread until the download
-    // has been sent; progress goes out over the websocket meanwhile.
+    // Query arguments kernel_id and ipynb_name. The archive is made from the pipeline as it
+    // stands now, while other requests go on; progress goes out over the websocket meanwhile.
     void get(const host::PathArgs& path_args) override;
 
     // transmit DAG info to websocket connection which has kernel id
     static void transmit(std::string_view kernel_id, const boost::json::value& data);
 
 private:
+    host::Task _export(std::string kernel_id, std::string tar_filename,
+                       boost::json::object cached_pipeline);
     void _finish_with_message(host::HTTPStatus status_code, std::string_view message);
-    void _finish_with_artifact(std::string_view artifact_name,
-                               const std::filesystem::path& artifact_path);
-
-    // Set once the first chunk has left: from then on a failure can no longer become a JSON
-    // answer, and the host drops the connection instead.
-    bool artifact_started_ = false;
+    // Once its first chunk has left, a failure can no longer become a JSON answer: it ends the
+    // connection, and the client sees a download shorter than its Content-Length.
+    host::Task _finish_with_artifact(std::string_view artifact_name,
+                                     const std::filesystem::path& artifact_path);
 };
 
 // The record of every component that ran successfully and is cached, under its identifier, in

@@ -5,6 +5,9 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "host/blocking_call.hpp"
 
 #include "nuvex_link/server/handlers/graph_sync.hpp"
 #include "nuvex_link/server/misc/get_dir_size.hpp"
@@ -20,9 +23,39 @@ using nuvex_link_core::NuvexLinkDiskcacheStatus;
 
 std::string size_text(std::uintmax_t estimate_size) { return std::to_string(estimate_size) + "B"; }
 
+// The size of the whole pipelines folder, walked off the strand.
+host::Awaitable<InfoResult> pipelines_folder_size() {
+    boost::json::object result;
+    std::uintmax_t estimate_size = 0;
+    try {
+        estimate_size = co_await host::run_blocking(
+            [] { return misc::get_dir_size(nuvex_link_core::APP_TEMP_DIRECTORY / "pipelines"); });
+    } catch (const std::exception&) {
+        result["message"] = "Fail to estimate cache size";
+        co_return InfoResult{HTTPStatus::INTERNAL_SERVER_ERROR, std::move(result)};
+    }
+    result["cache_size"] = size_text(estimate_size);
+    co_return InfoResult{HTTPStatus::OK, std::move(result)};
+}
+
+// The size of the cache folders of one pipeline's components, walked off the strand; a
+// failure is left to BaseInfoHandler (500 with its text).
+host::Awaitable<InfoResult> components_size(std::vector<std::string> cache_dirs,
+                                            boost::json::value pipeline_cache_dir) {
+    const std::uintmax_t estimate_size = co_await host::run_blocking([&cache_dirs] {
+        std::uintmax_t size = 0;
+        for (const auto& cache_dir : cache_dirs) size += misc::get_dir_size(cache_dir);
+        return size;
+    });
+    boost::json::object result;
+    result["cache_dir"] = std::move(pipeline_cache_dir);
+    result["cache_size"] = size_text(estimate_size);
+    co_return InfoResult{HTTPStatus::OK, std::move(result)};
+}
+
 }  // namespace
 
-InfoResult CacheInfoHandler::_get_info() {
+InfoAnswer CacheInfoHandler::_get_info() {
     boost::json::object result;
 
     std::optional<std::string> kernel_id;
@@ -30,47 +63,28 @@ InfoResult CacheInfoHandler::_get_info() {
         kernel_id = get_query_argument("kernel_id", std::nullopt);
     } catch (const std::exception& failure) {
         result["message"] = failure.what();
-        return {HTTPStatus::BAD_REQUEST, std::move(result)};
+        return InfoResult{HTTPStatus::BAD_REQUEST, std::move(result)};
     }
-
-    if (!kernel_id || kernel_id->empty()) {
-        auto dag_cache_dir = nuvex_link_core::APP_TEMP_DIRECTORY / "pipelines";
-        std::uintmax_t estimate_size = 0;
-        try {
-            estimate_size = misc::get_dir_size(dag_cache_dir);
-        } catch (const std::exception&) {
-            result["message"] = "Fail to estimate cache size";
-            return {HTTPStatus::INTERNAL_SERVER_ERROR, std::move(result)};
-        }
-        result["cache_size"] = size_text(estimate_size);
-        return {HTTPStatus::OK, std::move(result)};
-    }
+    if (!kernel_id || kernel_id->empty()) return pipelines_folder_size();
 
     auto entry = dag_cabinet.find(*kernel_id);
     if (entry == dag_cabinet.end()) {
         result["message"] = "kernel_id " + *kernel_id + " is not valid.";
-        return {HTTPStatus::BAD_REQUEST, std::move(result)};
+        return InfoResult{HTTPStatus::BAD_REQUEST, std::move(result)};
     }
-
+    // What the walk needs is taken now: the pipeline may be replaced while it runs.
     const auto& pipeline = *entry->second.pipeline;
-    std::uintmax_t estimate_size = 0;
+    std::vector<std::string> cache_dirs;
     for (const auto& component : pipeline.components()) {
         if (component.execution_status() != NuvexLinkComponentStatus::SUCCESSFUL ||
             component.diskcache_status() != NuvexLinkDiskcacheStatus::CACHED) {
             continue;
         }
-        if (auto cache_dir = component.diskcache_dir()) {
-            // A failure here is left to BaseInfoHandler (500 with its text).
-            estimate_size += misc::get_dir_size(std::string(*cache_dir));
-        }
+        if (auto cache_dir = component.diskcache_dir()) cache_dirs.emplace_back(*cache_dir);
     }
-    if (auto cache_dir = pipeline.diskcache_dir()) {
-        result["cache_dir"] = *cache_dir;
-    } else {
-        result["cache_dir"] = nullptr;
-    }
-    result["cache_size"] = size_text(estimate_size);
-    return {HTTPStatus::OK, std::move(result)};
+    boost::json::value pipeline_cache_dir = nullptr;
+    if (auto cache_dir = pipeline.diskcache_dir()) pipeline_cache_dir = *cache_dir;
+    return components_size(std::move(cache_dirs), std::move(pipeline_cache_dir));
 }
 
 }  // namespace nuvex_link::server::handlers::info

@@ -13,8 +13,9 @@ public:
 protected:
     // Query argument kernel_id, optional. Without it (or empty): {"cache_size": "<n>B"} for the
     // whole "pipelines" folder. With it: {"cache_dir", "cache_size"} counting only the
-    // components that ran successfully and are cached.
-    InfoResult _get_info() override;
+    // components that ran successfully and are cached. The folders are walked while other
+    // requests go on.
+    InfoAnswer _get_info() override;
 };
 
 }  // namespace nuvex_link::server::handlers::info

@@ -24,15 +24,15 @@ std::string cookie_text(const host::Cookies& cookies) {
 
 }  // namespace
 
-InfoResult ServerAppInfoHandler::_get_info() {
+InfoAnswer ServerAppInfoHandler::_get_info() {
     try {
         boost::json::object result = misc::JupyterServerAppInfo().dict();
         result["cookie"] = cookie_text(cookies());
-        return {host::HTTPStatus::OK, std::move(result)};
+        return InfoResult{host::HTTPStatus::OK, std::move(result)};
     } catch (const std::exception& failure) {
         log().warning(request_path() + ": " + failure.what());
-        return {host::HTTPStatus::INTERNAL_SERVER_ERROR,
-                boost::json::object{{"message", "Failed to get information."}}};
+        return InfoResult{host::HTTPStatus::INTERNAL_SERVER_ERROR,
+                          boost::json::object{{"message", "Failed to get information."}}};
     }
 }
 

@@ -13,7 +13,7 @@ class ServerAppInfoHandler : public BaseInfoHandler {
   protected:
     // 200 with the runtime record plus "cookie"; any failure is 500 with one fixed message
     // that never carries the cause (the record holds the server's token).
-    InfoResult _get_info() override;
+    InfoAnswer _get_info() override;
 };
 
 }  // namespace nuvex_link::server::handlers::info

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "host/blocking_call.hpp"
 #include "json_io/json_text.hpp"
 #include "logging/log.hpp"
 #include "nuvex_link/server/handlers/snippet/text_decoding.hpp"
@@ -58,8 +59,11 @@ std::string read_bytes(const fs::path& file) {
 
 }  // namespace
 
-void SnippetGenerateHandler::post(const host::PathArgs&) {
-    const auto [status_code, result] = _generate();
+void SnippetGenerateHandler::post(const host::PathArgs&) { wait_for(_answer_generated()); }
+
+host::Task SnippetGenerateHandler::_answer_generated() {
+    // Reading the template and rendering it wait on the disk and the embedded interpreter.
+    const auto [status_code, result] = co_await host::run_blocking([this] { return _generate(); });
     set_header("Content-Type", "application/json");
     set_status(host::to_int(status_code));
     // The host declares the length.

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "host/api_handler.hpp"
+#include "host/awaitable.hpp"
 #include "host/http_status.hpp"
 
 namespace nuvex_link::server::handlers::snippet {
@@ -32,6 +33,7 @@ class SnippetGenerateHandler : public host::APIHandler {
         const std::filesystem::path& snippets_dir, std::string_view category,
         std::string_view snippet_id);
     std::pair<host::HTTPStatus, boost::json::object> _generate();
+    host::Task _answer_generated();
 };
 
 }  // namespace nuvex_link::server::handlers::snippet

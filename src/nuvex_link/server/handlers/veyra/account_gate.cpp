@@ -11,6 +11,7 @@
 #include "logging/log.hpp"
 #include "nuvex_link/server/handlers/json_answer.hpp"
 #include "nuvex_link/server/handlers/veyra/body_values.hpp"
+#include "nuvex_link/server/handlers/veyra/operation_turn.hpp"
 #include "nuvex_link/server/handlers/veyra/platform_failure.hpp"
 #include "nuvex_link/veyra/users.hpp"
 #include "nuvex_link/veyra/veyra_settings.hpp"
@@ -75,6 +76,10 @@ boost::json::value setting_value(const std::optional<std::string>& setting) {
 }  // namespace
 
 void NuvexVeyraUserLoginHandler::post(const host::PathArgs&) {
+    wait_for(run_veyra_operation([this] { _post(); }));
+}
+
+void NuvexVeyraUserLoginHandler::_post() {
     boost::json::value body = get_json_body();
     const boost::json::object& fields = body_object(body);
     static constexpr std::array<const char*, 3> kKeys{"veyra_url", "email", "password"};
@@ -128,6 +133,10 @@ void NuvexVeyraUserLoginHandler::_finish_with_result(HTTPStatus status_code,
 }
 
 void NuvexVeyraUserLogoutHandler::post(const host::PathArgs&) {
+    wait_for(run_veyra_operation([this] { _post(); }));
+}
+
+void NuvexVeyraUserLogoutHandler::_post() {
     if (auto failure = run_platform_call([] { platform::logout(); })) {
         _finish_with_result(failure->status, token_failure_answer(*failure));
         return;
@@ -140,7 +149,11 @@ void NuvexVeyraUserLogoutHandler::_finish_with_result(HTTPStatus status_code,
     finish_with_json(*this, status_code, result);
 }
 
-info::InfoResult NuvexVeyraUserInfoHandler::_get_info() {
+info::InfoAnswer NuvexVeyraUserInfoHandler::_get_info() {
+    return run_veyra_operation([this] { return _user_info(); });
+}
+
+info::InfoResult NuvexVeyraUserInfoHandler::_user_info() {
     const platform::Settings& settings = platform::veyra_settings();
     bool logged_in = is_set(settings.VEYRA_API_SERVER_URL) &&
                      (is_set(settings.TOKEN) || is_set(settings.VEYRA_SDK_TOKEN)) &&

@@ -20,6 +20,7 @@ class NuvexVeyraUserLoginHandler : public host::APIHandler {
     void post(const host::PathArgs& path_args) override;
 
   private:
+    void _post();
     void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);
 };
 
@@ -31,6 +32,7 @@ class NuvexVeyraUserLogoutHandler : public host::APIHandler {
     void post(const host::PathArgs& path_args) override;
 
   private:
+    void _post();
     void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);
 };
 
@@ -41,7 +43,10 @@ class NuvexVeyraUserInfoHandler : public info::BaseInfoHandler {
     using info::BaseInfoHandler::BaseInfoHandler;
 
   protected:
-    info::InfoResult _get_info() override;
+    info::InfoAnswer _get_info() override;
+
+  private:
+    info::InfoResult _user_info();
 };
 
 }  // namespace nuvex_link::server::handlers::veyra

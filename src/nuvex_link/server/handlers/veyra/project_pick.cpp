@@ -7,6 +7,7 @@
 
 #include "nuvex_link/server/handlers/json_answer.hpp"
 #include "nuvex_link/server/handlers/veyra/body_values.hpp"
+#include "nuvex_link/server/handlers/veyra/operation_turn.hpp"
 #include "nuvex_link/server/handlers/veyra/platform_failure.hpp"
 #include "nuvex_link/veyra/dataset.hpp"
 #include "nuvex_link/veyra/projects.hpp"
@@ -17,6 +18,10 @@ namespace platform = nuvex_link::veyra;
 using host::HTTPStatus;
 
 void NuvexVeyraProjectHandler::get(const host::PathArgs&) {
+    wait_for(run_veyra_operation([this] { _get(); }));
+}
+
+void NuvexVeyraProjectHandler::_get() {
     std::vector<platform::ProjectInfo> projects;
     if (auto failure = run_platform_call([&] { projects = platform::get_joined_projects(); })) {
         _finish_with_result(failure->status, error_answer(*failure));
@@ -28,6 +33,10 @@ void NuvexVeyraProjectHandler::get(const host::PathArgs&) {
 }
 
 void NuvexVeyraProjectHandler::post(const host::PathArgs&) {
+    wait_for(run_veyra_operation([this] { _post(); }));
+}
+
+void NuvexVeyraProjectHandler::_post() {
     boost::json::value body = get_json_body();
     const boost::json::object& fields = body_object(body);
     const boost::json::value* project_id = fields.if_contains("project_id");

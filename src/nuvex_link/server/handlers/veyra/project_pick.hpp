@@ -18,6 +18,8 @@ class NuvexVeyraProjectHandler : public host::APIHandler {
     void post(const host::PathArgs& path_args) override;
 
   private:
+    void _get();
+    void _post();
     void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);
 };
 

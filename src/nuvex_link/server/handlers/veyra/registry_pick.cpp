@@ -7,6 +7,7 @@
 
 #include "nuvex_link/server/handlers/json_answer.hpp"
 #include "nuvex_link/server/handlers/veyra/body_values.hpp"
+#include "nuvex_link/server/handlers/veyra/operation_turn.hpp"
 #include "nuvex_link/server/handlers/veyra/platform_failure.hpp"
 #include "nuvex_link/veyra/model_registries.hpp"
 
@@ -16,6 +17,10 @@ namespace platform = nuvex_link::veyra;
 using host::HTTPStatus;
 
 void NuvexVeyraModelRegistryHandler::get(const host::PathArgs&) {
+    wait_for(run_veyra_operation([this] { _get(); }));
+}
+
+void NuvexVeyraModelRegistryHandler::_get() {
     std::vector<platform::ModelRegistryInfo> registries;
     if (auto failure =
             run_platform_call([&] { registries = platform::get_model_registry_list(); })) {
@@ -30,6 +35,10 @@ void NuvexVeyraModelRegistryHandler::get(const host::PathArgs&) {
 }
 
 void NuvexVeyraModelRegistryHandler::post(const host::PathArgs&) {
+    wait_for(run_veyra_operation([this] { _post(); }));
+}
+
+void NuvexVeyraModelRegistryHandler::_post() {
     boost::json::value body = get_json_body();
     const boost::json::object& fields = body_object(body);
     const boost::json::value* registry_id = fields.if_contains("model_registry_id");

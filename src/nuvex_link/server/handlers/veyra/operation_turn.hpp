@@ -1,0 +1,26 @@
+#pragma once
+// Veyra operations share the login settings (address, tokens, workspace, project), so they run
+// one at a time among themselves. Each runs whole on a thread of its own, platform calls and
+// all, while every other route goes on: a platform that hangs holds back only the Veyra
+// requests behind it.
+
+#include <mutex>
+#include <type_traits>
+#include <utility>
+
+#include "host/awaitable.hpp"
+#include "host/blocking_call.hpp"
+
+namespace nuvex_link::server::handlers::veyra {
+
+std::mutex& veyra_operation_turn();
+
+template <class Operation>
+host::Awaitable<std::invoke_result_t<Operation>> run_veyra_operation(Operation operation) {
+    co_return co_await host::run_blocking([operation = std::move(operation)]() mutable {
+        const std::lock_guard turn(veyra_operation_turn());
+        return operation();
+    });
+}
+
+}  // namespace nuvex_link::server::handlers::veyra
