@@ -4,7 +4,10 @@
 # mid-download, websocket clients connect and drop, and dataset diffs run. Afterwards the
 # server must still be up with every stored pipeline readable, and its descriptors, threads,
 # temporary folders and resident memory back where they were after a warm-up round; SIGTERM
-# must then stop it cleanly.
+# must then stop it cleanly. Last, nothing one request does may hold back another: wrk reads a
+# 10-component pipeline while 5 clients hold exports they never read, a login waits on a
+# platform that never answers and a slow diff runs; it must see no timeout and a p99 under
+# 10 ms.
 # usage: bench/load_with_faults.sh [DURATION_SECONDS=60]   -> bench/work/faults/summary.txt
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -40,8 +43,12 @@ cache=$work/temp/pipelines/export/c1
 mkdir -p "$cache"
 head -c 64M /dev/urandom > "$cache/data.bin"
 
-"$SERVER" --port 0 --token $TOKEN --temp-dir "$work/temp" --root-dir "$work/root" \
-  --log-level warning > "$work/server.log" 2>&1 & PID=$!
+# rsync as the server finds it: the real one, two seconds late, so diffs are slow.
+mkdir -p "$work/bin"
+printf '#!/bin/sh\nsleep 2\nexec /usr/bin/rsync "$@"\n' > "$work/bin/rsync"
+chmod +x "$work/bin/rsync"
+PATH=$work/bin:$PATH "$SERVER" --port 0 --token $TOKEN --temp-dir "$work/temp" \
+  --root-dir "$work/root" --log-level warning > "$work/server.log" 2>&1 & PID=$!
 trap 'kill -9 $PID 2>/dev/null' EXIT
 for _ in $(seq 1 100); do
   [ -f "$JUPYTER_RUNTIME_DIR/jpserver-$PID.json" ] && break
@@ -170,6 +177,54 @@ for k in t0-{0..7} t1-{0..7} export; do
   [ "$code" = 200 ] || UNREADABLE=$((UNREADABLE + 1))
 done
 
+# Stalled faults: exports nobody reads, a platform that never answers, a slow diff; wrk reads
+# a 10-component pipeline meanwhile.
+curl --noproxy '*' -s -o /dev/null -H "Authorization: token $TOKEN" \
+  --data-binary @data/pipeline_10_v1.json "$URL/nuvex-link/kernels/t1-0"
+cat > "$work/stalls.py" <<'PY'
+import json, socket, sys, threading, time
+port, token, seconds = int(sys.argv[1]), sys.argv[2], float(sys.argv[3])
+deadline = time.time() + seconds
+held = []
+silent = socket.socket(); silent.bind(("127.0.0.1", 0)); silent.listen(16)
+def send(target, method="GET", body=b""):
+    s = socket.create_connection(("127.0.0.1", port))
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    s.sendall(f"{method} {target} HTTP/1.1\r\nHost: x\r\nAuthorization: token {token}\r\n"
+              f"Content-Length: {len(body)}\r\n\r\n".encode() + body)
+    return s
+for _ in range(5):   # exports whose clients never read
+    held.append(send("/nuvex-link/cache/export?kernel_id=export&ipynb_name=stall.ipynb"))
+def logins():        # a platform that accepts and never answers
+    body = json.dumps({"veyra_url": "http://127.0.0.1:%d" % silent.getsockname()[1],
+                       "email": "a@b.c", "password": "p"}).encode()
+    while time.time() < deadline:
+        s = send("/nuvex-link/veyra/user/login", "POST", body); s.settimeout(40)
+        try: s.recv(65536)
+        except OSError: pass
+        s.close()
+def diffs():         # rsync two seconds late, every time
+    while time.time() < deadline:
+        s = send("/nuvex-link/veyra/dataset/diff"); s.settimeout(60)
+        try:
+            while s.recv(65536): pass
+        except OSError: pass
+        s.close()
+threads = [threading.Thread(target=f, daemon=True) for f in (logins, diffs)]
+for t in threads: t.start()
+time.sleep(seconds)
+PY
+timeout $((DUR + 60)) $PY "$work/stalls.py" "$PORT" $TOKEN $((DUR / 2 + 12)) & STALLS=$!
+# The exports pack their archives first (every core busy), then stall on their clients.
+sleep 10
+STALLED=$(timeout $((DUR + 30)) wrk -t2 -c16 -d"$((DUR / 2))s" --latency -s get.lua \
+  "$URL/nuvex-link/kernels/t1-0" -- $TOKEN | grep '^RESULT ' | sed 's/^RESULT //')
+wait $STALLS
+settle
+STALL_P99=$(echo "$STALLED" | $PY -c "import json,sys; print(json.load(sys.stdin)['p99_ms'])")
+STALL_TIMEOUTS=$(echo "$STALLED" | $PY -c "import json,sys; print(json.load(sys.stdin)['err_timeout'])")
+STALL_RPS=$(echo "$STALLED" | $PY -c "import json,sys; print(json.load(sys.stdin)['rps'])")
+
 kill -TERM $PID
 for _ in $(seq 1 300); do kill -0 $PID 2>/dev/null || break; sleep 0.1; done
 wait $PID; EXIT=$?
@@ -184,10 +239,13 @@ ERRORS=$(grep -E 'Non-2xx|Socket errors' "$work/wrk.txt" | tr '\n' ' ')
   echo "resident memory: ${RSS0} kB -> ${RSS1} kB"
   echo "descriptors: $FD0 -> $FD1; threads: $TH0 -> $TH1; temporary folders: $TMP0 -> $TMP1"
   echo "unreadable pipelines: $UNREADABLE; SIGTERM exit: $EXIT; runtime files left: $RUNTIME_LEFT"
+  echo "DAG GET beside stalled exports, a hung platform and a slow diff: ${STALL_RPS} req/s," \
+    "p99 ${STALL_P99} ms, timeouts ${STALL_TIMEOUTS}"
 } | tee "$work/summary.txt"
 
 ok=1
 [ "$UNREADABLE" = 0 ] && [ "$EXIT" = 0 ] && [ "$RUNTIME_LEFT" = 0 ] || ok=0
 [ "$FD1" -le "$FD0" ] && [ "$TH1" -le "$TH0" ] && [ "$TMP1" -le "$TMP0" ] || ok=0
 [ $((RSS1 * 10)) -le $((RSS0 * 11)) ] || ok=0
+[ "$STALL_TIMEOUTS" = 0 ] && $PY -c "import sys; sys.exit(float('$STALL_P99') >= 10)" || ok=0
 [ $ok = 1 ] && echo "load with faults: passed" || { echo "load with faults: FAILED"; exit 1; }

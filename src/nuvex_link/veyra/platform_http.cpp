@@ -14,6 +14,12 @@
 namespace nuvex_link::veyra {
 namespace {
 
+std::atomic<bool> requests_abandoned{false};
+
+int abandon_when_asked(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return requests_abandoned ? 1 : 0;
+}
+
 // An answer larger than this is no answer of the platform's API; stop reading it.
 constexpr size_t kMaxAnswerBytes = 16 * 1024 * 1024;
 
@@ -144,7 +150,15 @@ boost::json::value send_platform_request(const PlatformRequest& request) {
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body_text.c_str());
     }
 
+    // Asked about every second at least, and whenever data moves.
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, abandon_when_asked);
+
+    if (requests_abandoned) throw ConnectionError("Cannot reach Veyra at " + url + ": the server is stopping");
     CURLcode code = curl_easy_perform(curl);
+    if (code == CURLE_ABORTED_BY_CALLBACK) {
+        throw ConnectionError("Cannot reach Veyra at " + url + ": the server is stopping");
+    }
     if (code == CURLE_WRITE_ERROR && answer.too_large) {
         throw std::runtime_error("The answer of Veyra at " + url + " is larger than 16 MiB.");
     }
@@ -168,5 +182,7 @@ boost::json::value send_platform_request(const PlatformRequest& request) {
     }
     return document;
 }
+
+void abandon_platform_requests() { requests_abandoned = true; }
 
 }  // namespace nuvex_link::veyra

@@ -1,6 +1,6 @@
 #pragma once
 // One JSON request to the platform over libcurl. Every request has a connect timeout and a
-// total timeout, so a platform that hangs cannot hold the server's handler thread for long.
+// total timeout, so a platform that hangs cannot hold a Veyra request for long.
 
 #include <boost/json/fwd.hpp>
 #include <chrono>
@@ -31,5 +31,9 @@ struct PlatformRequest {
 // in time, with RequestException for a status of 400 or more, and with std::runtime_error
 // for an answer that is not JSON.
 boost::json::value send_platform_request(const PlatformRequest& request);
+
+// Ends the requests in flight (they fail with ConnectionError) and refuses new ones: a server
+// that stops does not wait for a platform that hangs.
+void abandon_platform_requests();
 
 }  // namespace nuvex_link::veyra
