@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "fuzz_check.hpp"
+#include "json_io/json_reader.hpp"
 #include "json_io/json_text.hpp"
 #include "same_json.hpp"
 
@@ -39,12 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(!error && as_string.is_string());
     if (json_io::is_valid_utf8(input)) check(as_string.get_string() == input);
 
-    const auto document = boost::json::parse(input, error);
+    const auto document = boost::json::parse(input, error, {}, json_io::reader_parse_options());
     if (error) return 0;
     const std::string text = json_io::to_json_text(document);
     check(is_printable_ascii(text));
     if (!all_finite(document)) return 0;
-    const auto again = boost::json::parse(text, error);
+    const auto again = boost::json::parse(text, error, {}, json_io::reader_parse_options());
     check(!error);
     check(fuzz_support::same_json(again, document));
     return 0;
