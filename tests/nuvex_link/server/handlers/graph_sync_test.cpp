@@ -229,6 +229,25 @@ TEST(DAGHandler, CleanUpRemovesOnlyCachesInsideThePipelinesFolder) {
     }
 }
 
+TEST(DAGHandler, RemovingAComponentOnlyIsAnUpdate) {
+    TestServer server;
+    server.start_kernel("k1");
+    WebSocketClient client(server, "k1");
+    server.post("/nuvex-link/kernels/k1",
+                pipeline_updated(make_pipeline("k1", {make_component("a"), make_component("b")})));
+    ASSERT_TRUE(client.read().has_value());
+
+    const auto answer = server.post("/nuvex-link/kernels/k1",
+                                    pipeline_updated(make_pipeline("k1", {make_component("a")})));
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.body, R"({"message": "Success."})");
+    EXPECT_EQ(client.read(), R"({"procedure": "pipeline:updated", "status": "successful", )"
+                             R"("successful": {"identifier": "k1", "updated_components": )"
+                             R"({"added": [], "revised": [], "deleted": ["b"]}}})");
+    const auto stored = server.get("/nuvex-link/kernels/k1").json();
+    EXPECT_EQ(stored.at("updated_components").at("added").as_array().size(), 1u);
+}
+
 // A pipeline body whose component "a" has {"deep": <value>} as metadata, 6 levels above it.
 std::string pipeline_with_deep_metadata(std::string_view value) {
     auto component = make_component("a");
