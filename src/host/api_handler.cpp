@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <boost/json/error.hpp>
+
 #include "host/exchange.hpp"
 #include "host/http_error.hpp"
 #include "json_io/json_reader.hpp"
@@ -62,6 +64,7 @@ boost::json::value APIHandler::get_json_body() {
     }
     boost::system::error_code error;
     boost::json::value body = json_io::read_json(*request.body, {}, error);
+    if (error == boost::json::error::too_deep) throw too_deeply_nested_body();
     if (error) throw HTTPError(400, "Invalid JSON in body of request");
     return body;
 }

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "json_io/json_reader.hpp"
+
 namespace host {
 
 class HTTPError : public std::runtime_error {
@@ -18,6 +20,12 @@ private:
     int status_;
     std::string message_;
 };
+
+// The answer to a body that is JSON but nested deeper than the body reader takes.
+inline HTTPError too_deeply_nested_body() {
+    return HTTPError(400, "JSON in body of request is nested deeper than " +
+                              std::to_string(json_io::kMaxNestingDepth) + " levels");
+}
 
 // The answer stream is gone (the client closed it); nothing more can be sent.
 class StreamClosed : public std::runtime_error {

@@ -12,9 +12,9 @@
 #include "host/auth.hpp"
 #include "host/blocking_call.hpp"
 #include "host/listener.hpp"
-#include "logging/log.hpp"
 #include "host/runtime_dir.hpp"
 #include "host/runtime_file.hpp"
+#include "logging/log.hpp"
 
 namespace host {
 namespace net = boost::asio;
@@ -27,6 +27,12 @@ std::string base_path_of(std::string base_url) {
     if (base_url.empty() || base_url.front() != '/') base_url.insert(0, "/");
     while (!base_url.empty() && base_url.back() == '/') base_url.pop_back();
     return base_url;
+}
+
+// The host part of a URL for the address the server listens on: an IPv6 address goes in
+// brackets, or its colons would read as the port's.
+std::string url_host(const std::string& ip) {
+    return ip.find(':') == std::string::npos ? ip : "[" + ip + "]";
 }
 
 KernelManager kernel_manager_for(const ServerOptions& options,
@@ -98,7 +104,7 @@ void Server::start() {
                 {"secure", false},
                 {"sock", ""},
                 {"token", s.context.token},
-                {"url", "http://" + s.options.ip + ":" + std::to_string(port()) + base},
+                {"url", "http://" + url_host(s.options.ip) + ":" + std::to_string(port()) + base},
                 {"version", server_version()}});
     }
     s.listener->run();
@@ -140,7 +146,7 @@ unsigned short Server::port() const {
 const std::string& Server::token() const { return state_->context.token; }
 
 std::string Server::url_with_token() const {
-    return "http://" + state_->options.ip + ":" + std::to_string(port()) +
+    return "http://" + url_host(state_->options.ip) + ":" + std::to_string(port()) +
            state_->context.base_path + "/?token=" + token();
 }
 

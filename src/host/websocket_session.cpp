@@ -1,5 +1,9 @@
 #include "host/websocket_session.hpp"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>
@@ -21,7 +25,23 @@ constexpr std::size_t kQueueLimit = 16u << 20;
 constexpr std::size_t kIncomingLimit = 1u << 20;
 constexpr std::size_t kBatchBytes = 1u << 20;
 
-enum Opcode : unsigned char { kContinuation = 0, kText = 1, kBinary = 2, kClose = 8, kPing = 9, kPong = 10 };
+// TCP keepalive of websocket connections: probes after a minute of silence, 10 s apart,
+// given up on after three unanswered ones.
+constexpr struct {
+    int level, name, value;
+} kKeepalive[] = {{SOL_SOCKET, SO_KEEPALIVE, 1},
+                  {IPPROTO_TCP, TCP_KEEPIDLE, 60},
+                  {IPPROTO_TCP, TCP_KEEPINTVL, 10},
+                  {IPPROTO_TCP, TCP_KEEPCNT, 3}};
+
+enum Opcode : unsigned char {
+    kContinuation = 0,
+    kText = 1,
+    kBinary = 2,
+    kClose = 8,
+    kPing = 9,
+    kPong = 10
+};
 
 // Server frames are never masked.
 void append_frame_header(std::string& out, unsigned char opcode, std::size_t size) {
@@ -34,7 +54,8 @@ void append_frame_header(std::string& out, unsigned char opcode, std::size_t siz
         out.push_back(static_cast<char>(size));
     } else {
         out.push_back(127);
-        for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<char>(size >> shift));
+        for (int shift = 56; shift >= 0; shift -= 8)
+            out.push_back(static_cast<char>(size >> shift));
     }
 }
 
@@ -45,7 +66,16 @@ std::string close_payload(unsigned code) {
 }  // namespace
 
 WebSocketSession::WebSocketSession(beast::tcp_stream&& stream, std::string kernel_id)
-    : stream_(std::move(stream)), kernel_id_(std::move(kernel_id)) {}
+    : stream_(std::move(stream)), kernel_id_(std::move(kernel_id)) {
+    // A peer that vanished without a FIN (a laptop that slept, a dropped network) would hold
+    // its registry slot forever: the kernel probes an idle connection and fails it when the
+    // peer does not answer. Clients need do nothing for it. A failure to set these leaves the
+    // connection as it was.
+    const int fd = stream_.socket().native_handle();
+    for (const auto& option : kKeepalive) {
+        ::setsockopt(fd, option.level, option.name, &option.value, sizeof option.value);
+    }
+}
 
 WebSocketSession::~WebSocketSession() { ChannelRegistry::instance().remove(this); }
 
@@ -58,14 +88,16 @@ void WebSocketSession::run(const http::request<http::string_body>& upgrade,
     if (valid) {
         beast::websocket::detail::sec_ws_accept_type accept;
         beast::websocket::detail::make_sec_ws_accept(accept, key);
-        *response = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
-                    "Connection: Upgrade\r\nSec-WebSocket-Accept: " +
-                    std::string(accept.data(), accept.size()) + "\r\n\r\n";
+        *response =
+            "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
+            "Connection: Upgrade\r\nSec-WebSocket-Accept: " +
+            std::string(accept.data(), accept.size()) + "\r\n\r\n";
     } else {
         const std::string body = R"({"message": "Bad websocket upgrade request", "reason": null})";
-        *response = "HTTP/1.1 400 Bad Request\r\nContent-Type: application/json\r\n"
-                    "Content-Length: " + std::to_string(body.size()) +
-                    "\r\nConnection: close\r\n\r\n" + body;
+        *response =
+            "HTTP/1.1 400 Bad Request\r\nContent-Type: application/json\r\n"
+            "Content-Length: " +
+            std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     }
     in_ = std::move(leftover);
     // The connection joins the registry before its client can see the handshake answer, so a
@@ -73,17 +105,17 @@ void WebSocketSession::run(const http::request<http::string_body>& upgrade,
     // the answer is written.
     if (valid) ChannelRegistry::instance().add(shared_from_this());
     writing_ = true;
-    net::async_write(stream_, net::buffer(*response),
-                     [self = shared_from_this(), response, valid](beast::error_code error,
-                                                                  std::size_t) {
-                         self->writing_ = false;
-                         if (error || !valid) return self->shut();
-                         if (!self->take_frames()) return self->shut();
-                         self->read_next();
-                         if (!self->writing_ && (!self->queue_.empty() || !self->control_.empty())) {
-                             self->write_next();
-                         }
-                     });
+    net::async_write(
+        stream_, net::buffer(*response),
+        [self = shared_from_this(), response, valid](beast::error_code error, std::size_t) {
+            self->writing_ = false;
+            if (error || !valid) return self->shut();
+            if (!self->take_frames()) return self->shut();
+            self->read_next();
+            if (!self->writing_ && (!self->queue_.empty() || !self->control_.empty())) {
+                self->write_next();
+            }
+        });
 }
 
 void WebSocketSession::read_next() {
@@ -209,7 +241,8 @@ void WebSocketSession::write_next() {
     if (!in_flight_control_.empty()) buffers.push_back(net::buffer(in_flight_control_));
     std::size_t header_start = 0;
     for (std::size_t i = 0; i < in_flight_.size(); ++i) {
-        buffers.push_back(net::buffer(headers_.data() + header_start, header_ends[i] - header_start));
+        buffers.push_back(
+            net::buffer(headers_.data() + header_start, header_ends[i] - header_start));
         buffers.push_back(net::buffer(*in_flight_[i]));
         header_start = header_ends[i];
     }
@@ -220,9 +253,9 @@ void WebSocketSession::write_next() {
                          self->writing_ = false;
                          self->in_flight_.clear();
                          if (error) return self->shut();
-                         const bool sent_close =
-                             self->closing_ && !self->in_flight_control_.empty() &&
-                             self->control_.empty();
+                         const bool sent_close = self->closing_ &&
+                                                 !self->in_flight_control_.empty() &&
+                                                 self->control_.empty();
                          self->in_flight_control_.clear();
                          if (sent_close) return self->shut();
                          if (!self->queue_.empty() || !self->control_.empty()) self->write_next();

@@ -1,3 +1,12 @@
+// Deferred components, the fingerprint rules' part. Three files must agree: the parts below
+// (text, member, add_member, object_end, array_element, ...) combined as json_fingerprint.hpp
+// says must give exactly what json_fingerprint gives for the value itself, because the body
+// reader (json_reader.cpp) fingerprints the components it leaves as text from their parts,
+// and the pipeline model (nuvex_link_core/deferred_components.cpp) adds the parts of the
+// defaults it fills in, while components read as objects are fingerprinted whole. When the
+// parts and the whole disagree, JsonReader.DefersTheArrayAtThePathWithWhatEachElementHolds
+// fails (and the json_reader_fuzz target finds it).
+
 #include "json_io/json_fingerprint.hpp"
 
 #include <array>

@@ -1,7 +1,7 @@
 #include "json_io/json_text.hpp"
 
-#include <boost/json/value.hpp>
 #include <array>
+#include <boost/json/value.hpp>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -13,8 +13,12 @@ namespace {
 constexpr char kHex[] = "0123456789abcdef";
 
 void append_u_escape(std::string& out, std::uint32_t unit) {
-    char escape[6] = {'\\', 'u', kHex[(unit >> 12) & 0xF], kHex[(unit >> 8) & 0xF],
-                      kHex[(unit >> 4) & 0xF], kHex[unit & 0xF]};
+    char escape[6] = {'\\',
+                      'u',
+                      kHex[(unit >> 12) & 0xF],
+                      kHex[(unit >> 8) & 0xF],
+                      kHex[(unit >> 4) & 0xF],
+                      kHex[unit & 0xF]};
     out.append(escape, 6);
 }
 
@@ -55,10 +59,11 @@ std::size_t decode_utf8(std::string_view text, std::size_t i, std::uint32_t& cod
     return length;
 }
 
-// Bytes that are copied as they are: printable ASCII other than '"' and '\\'.
+// Bytes that are copied as they are: space to tilde other than '"' and '\\'. Everything else,
+// DEL (0x7F) included, is escaped, so the text is printable ASCII throughout.
 constexpr auto kPlain = [] {
     std::array<bool, 256> plain{};
-    for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
+    for (int c = 0x20; c < 0x7F; ++c) plain[c] = c != '"' && c != '\\';
     return plain;
 }();
 
@@ -79,14 +84,29 @@ void append_json_string(std::string& out, std::string_view utf8) {
         const unsigned char c = bytes[i];
         if (c < 0x80) {
             switch (c) {
-                case '"': out += "\\\""; break;
-                case '\\': out += "\\\\"; break;
-                case '\n': out += "\\n"; break;
-                case '\r': out += "\\r"; break;
-                case '\t': out += "\\t"; break;
-                case '\b': out += "\\b"; break;
-                case '\f': out += "\\f"; break;
-                default: append_u_escape(out, c);
+                case '"':
+                    out += "\\\"";
+                    break;
+                case '\\':
+                    out += "\\\\";
+                    break;
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\r':
+                    out += "\\r";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
+                case '\b':
+                    out += "\\b";
+                    break;
+                case '\f':
+                    out += "\\f";
+                    break;
+                default:
+                    append_u_escape(out, c);
             }
             ++i;
         } else {
@@ -109,8 +129,8 @@ std::string format_float(double number) {
     // the decimal point sits within 16 digits of the first digit and no more than 4 zeros
     // follow it; integral values keep a ".0".
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, number,
-                                      std::chars_format::scientific);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, number, std::chars_format::scientific);
     std::string_view scientific(buffer, static_cast<std::size_t>(result.ptr - buffer));
     const std::size_t e_at = scientific.find('e');
     std::string_view mantissa = scientific.substr(0, e_at);
@@ -133,8 +153,8 @@ std::string format_float(double number) {
         if (point <= 0) {
             text += "0." + std::string(static_cast<std::size_t>(-point), '0') + digits;
         } else if (static_cast<std::size_t>(point) >= digits.size()) {
-            text += digits + std::string(static_cast<std::size_t>(point) - digits.size(), '0') +
-                    ".0";
+            text +=
+                digits + std::string(static_cast<std::size_t>(point) - digits.size(), '0') + ".0";
         } else {
             text += digits.substr(0, static_cast<std::size_t>(point)) + "." +
                     digits.substr(static_cast<std::size_t>(point));
@@ -177,12 +197,24 @@ bool is_valid_utf8(std::string_view text) {
 
 void append_json_text(std::string& out, const boost::json::value& value) {
     switch (value.kind()) {
-        case boost::json::kind::null: out += "null"; break;
-        case boost::json::kind::bool_: out += value.get_bool() ? "true" : "false"; break;
-        case boost::json::kind::int64: append_integer(out, value.get_int64()); break;
-        case boost::json::kind::uint64: append_integer(out, value.get_uint64()); break;
-        case boost::json::kind::double_: out += format_float(value.get_double()); break;
-        case boost::json::kind::string: append_json_string(out, value.get_string()); break;
+        case boost::json::kind::null:
+            out += "null";
+            break;
+        case boost::json::kind::bool_:
+            out += value.get_bool() ? "true" : "false";
+            break;
+        case boost::json::kind::int64:
+            append_integer(out, value.get_int64());
+            break;
+        case boost::json::kind::uint64:
+            append_integer(out, value.get_uint64());
+            break;
+        case boost::json::kind::double_:
+            out += format_float(value.get_double());
+            break;
+        case boost::json::kind::string:
+            append_json_string(out, value.get_string());
+            break;
         case boost::json::kind::array: {
             out.push_back('[');
             bool first = true;

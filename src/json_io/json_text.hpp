@@ -3,8 +3,9 @@
 // through it so that the declared lengths and the bytes on the wire always agree.
 //
 // Format: ", " between items, ": " between key and value, no indentation, keys in insertion
-// order, every character outside ASCII as a lower-case \uXXXX escape (surrogate pairs above
-// U+FFFF), control characters escaped, floats written the shortest way that reads back.
+// order, every character outside space..tilde escaped: \n, \r, \t, \b, \f and otherwise a
+// lower-case \uXXXX (DEL is \u007f; surrogate pairs above U+FFFF), floats written the shortest
+// way that reads back.
 
 #include <boost/json/fwd.hpp>
 #include <string>

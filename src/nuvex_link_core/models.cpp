@@ -1,23 +1,22 @@
 #include "nuvex_link_core/models.hpp"
 
-#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/value.hpp>
 
 #include "json_io/json_order.hpp"
 #include "json_io/json_reader.hpp"
+#include "nuvex_link_core/component_fields.hpp"
+#include "nuvex_link_core/deferred_components.hpp"
 
 namespace nuvex_link_core {
 namespace json = boost::json;
 
 namespace {
 
+using namespace component_fields;
+
 // Where a value sits in the pipeline document, for failure texts.
 std::string field_path(std::string_view prefix, std::string_view key) {
     return prefix.empty() ? std::string(key) : std::string(prefix) + "." + std::string(key);
-}
-
-[[noreturn]] void fail(const std::string& field, std::string_view problem) {
-    throw ModelError(field + ": " + std::string(problem));
 }
 
 void require_string(json::object& object, std::string_view prefix, std::string_view key) {
@@ -35,52 +34,10 @@ void optional_string(json::object& object, std::string_view prefix, std::string_
     }
 }
 
-// A component's fields in the order their failures are reported.
-enum ComponentField {
-    kIdentifier,
-    kName,
-    kCode,
-    kDiskcacheDir,
-    kExecutionStatus,
-    kDiskcacheStatus,
-    kMetadata,
-    kParents,
-    kFieldCount
-};
-constexpr std::string_view kComponentFields[kFieldCount] = {
-    "identifier",       "name",     "code",   "diskcache_dir", "execution_status",
-    "diskcache_status", "metadata", "parents"};
-
-// The field a component's key names, or kFieldCount for a key of its own.
-int field_of(std::string_view key) {
-    for (int field = 0; field < kFieldCount; ++field) {
-        if (key == kComponentFields[field]) return field;
-    }
-    return kFieldCount;
-}
-
 // The path of a component, written only for a failure.
 std::string component_path(std::size_t index) {
     return "graph.components[" + std::to_string(index) + "]";
 }
-
-// Each parent is an object with a string "id"; `path()` names the list in failure texts.
-template <class Path>
-void check_parents(const json::array& parents, Path path) {
-    std::size_t parent_index = 0;
-    for (const auto& parent : parents) {
-        const auto parent_path = [&] { return path() + "[" + std::to_string(parent_index) + "]"; };
-        if (!parent.is_object()) fail(parent_path(), "must be an object");
-        const auto* id = parent.get_object().if_contains("id");
-        if (!id) fail(parent_path() + ".id", "field required");
-        if (!id->is_string()) fail(parent_path() + ".id", "must be a string");
-        ++parent_index;
-    }
-}
-
-// The optional fields absent from a component, in the order they are filled in.
-constexpr ComponentField kDefaulted[] = {kDiskcacheDir, kExecutionStatus, kDiskcacheStatus,
-                                         kMetadata, kParents};
 
 void check_component(json::object& component, std::size_t index) {
     // One pass over the keys finds every field; pipelines hold hundreds of components.
@@ -118,95 +75,6 @@ void check_component(json::object& component, std::size_t index) {
             component.emplace(kComponentFields[field], nullptr);
         }
     }
-}
-
-// Whether a list of parents, as text that reads as JSON, is written the way the front end
-// writes it: [{"id": "..."}, ...] with unescaped ids. Such a list passes check_parents.
-bool is_plain_parent_list(std::string_view text) {
-    std::size_t at = 0;
-    const auto skip_space = [&] {
-        while (at < text.size() &&
-               (text[at] == ' ' || text[at] == '\n' || text[at] == '\r' || text[at] == '\t')) {
-            ++at;
-        }
-    };
-    const auto take = [&](std::string_view word) {
-        skip_space();
-        if (text.substr(at, word.size()) != word) return false;
-        at += word.size();
-        return true;
-    };
-    if (!take("[")) return false;
-    if (take("]")) return at == text.size();
-    do {
-        if (!take("{") || !take("\"id\"") || !take(":") || !take("\"")) return false;
-        while (at < text.size() && text[at] != '"' && text[at] != '\\') ++at;
-        if (at == text.size() || text[at] != '"') return false;
-        ++at;
-        if (!take("}")) return false;
-    } while (take(","));
-    return take("]") && at == text.size();
-}
-
-// The fingerprint part of a default that fills in an absent field.
-json_io::fingerprint::Part default_part(ComponentField field) {
-    namespace fingerprint = json_io::fingerprint;
-    if (field == kMetadata) return fingerprint::object_end({}, 0);
-    if (field == kParents) return fingerprint::array_end(fingerprint::array_start(), 0);
-    return fingerprint::null_value();
-}
-
-// A component kept as text reads as usual when check_component would take it without a
-// failure and the fields the model reads are written without escapes: then it is added to
-// `components`. Anything else is built and checked as an object, which gives the failure
-// texts.
-bool add_usual_component(std::vector<NuvexLinkComponentModel>& components,
-                         const json_io::DeferredArray& array, const json_io::DeferredElement& element) {
-    const json_io::DeferredMember* found[kFieldCount] = {};
-    for (const auto& member : array.members_of(element)) {
-        const int field = field_of(member.key);
-        if (field < kFieldCount) found[field] = &member;
-    }
-    const auto* identifier = found[kIdentifier];
-    if (!identifier || identifier->kind != json::kind::string || identifier->escaped) return false;
-    for (int field : {kName, kCode}) {
-        if (!found[field] || found[field]->kind != json::kind::string) return false;
-    }
-    std::string_view optional_texts[3];
-    for (int field : {kDiskcacheDir, kExecutionStatus, kDiskcacheStatus}) {
-        const auto* member = found[field];
-        if (!member || member->kind == json::kind::null) continue;
-        if (member->kind != json::kind::string || member->escaped) return false;
-        optional_texts[field - kDiskcacheDir] = member->text;
-    }
-    if (found[kMetadata] && found[kMetadata]->kind != json::kind::object) return false;
-    if (const auto* parents = found[kParents]) {
-        if (parents->kind != json::kind::array) return false;
-        if (!is_plain_parent_list(parents->text)) {
-            unsigned char room[2048];
-            json::monotonic_resource scratch(room, sizeof room);
-            boost::system::error_code error;
-            const auto list = json_io::read_json(parents->text, &scratch, error);
-            try {
-                check_parents(list.as_array(), [] { return std::string(); });
-            } catch (const ModelError&) {
-                return false;
-            }
-        }
-    }
-    auto sum = element.member_sum;
-    std::size_t members = element.member_count;
-    for (ComponentField field : kDefaulted) {
-        if (found[field]) continue;
-        json_io::fingerprint::add_member(
-            sum, json_io::fingerprint::member(json_io::fingerprint::text(kComponentFields[field]),
-                                           default_part(field)));
-        ++members;
-    }
-    components.emplace_back(element.text, identifier->text, optional_texts[0], optional_texts[1],
-                            optional_texts[2],
-                            json_io::fingerprint::finish(json_io::fingerprint::object_end(sum, members)));
-    return true;
 }
 
 json::object check_pipeline(json::object pipeline) {

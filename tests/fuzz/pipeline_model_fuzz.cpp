@@ -21,6 +21,7 @@
 
 #include "fuzz_check.hpp"
 #include "json_io/json_body.hpp"
+#include "json_io/json_reader.hpp"
 #include "json_io/json_text.hpp"
 #include "nuvex_link/server/misc/functions.hpp"
 #include "nuvex_link_core/models.hpp"
@@ -96,7 +97,8 @@ void post(NuvexLinkPipelineModel& stored, const boost::json::value& body) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     boost::system::error_code error;
     const auto body =
-        boost::json::parse(std::string_view(reinterpret_cast<const char*>(data), size), error);
+        boost::json::parse(std::string_view(reinterpret_cast<const char*>(data), size), error, {},
+                           json_io::reader_parse_options());
     if (error) return 0;
     NuvexLinkPipelineModel stored("kernel");
     if (body.is_array()) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "fuzz_check.hpp"
+#include "json_io/json_reader.hpp"
 #include "nuvex_link/server/misc/snippet_models.hpp"
 
 using fuzz_support::check;
@@ -15,7 +16,8 @@ using fuzz_support::check;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     boost::system::error_code error;
     const auto body =
-        boost::json::parse(std::string_view(reinterpret_cast<const char*>(data), size), error);
+        boost::json::parse(std::string_view(reinterpret_cast<const char*>(data), size), error, {},
+                           json_io::reader_parse_options());
     if (error || !body.is_object()) return 0;
     using nuvex_link::server::misc::SnippetCodeRequestModel;
     try {

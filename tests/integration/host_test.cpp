@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/json/parse.hpp>
+#include <boost/url/parse.hpp>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -154,6 +159,44 @@ TEST(Host, RuntimeFileLivesWithTheServer) {
                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     }
     EXPECT_FALSE(std::filesystem::exists(runtime_file));
+}
+
+TEST(Host, RuntimeFileUrlOfAnIpv6AddressOpens) {
+    {
+        boost::asio::io_context io;
+        boost::asio::ip::tcp::acceptor probe(io);
+        boost::system::error_code error;
+        probe.open(boost::asio::ip::tcp::v6(), error);
+        if (!error) probe.bind({boost::asio::ip::address_v6::loopback(), 0}, error);
+        if (error) GTEST_SKIP() << "no IPv6 loopback here: " << error.message();
+    }
+    TestServer server([](app::CommandLine& line) { line.ip = "::1"; });
+    boost::json::object info;
+    for (const auto& entry : std::filesystem::directory_iterator(server.runtime_dir())) {
+        if (entry.path().filename().string().starts_with("jpserver-")) {
+            info = boost::json::parse(test_support::read_file(entry.path())).as_object();
+        }
+    }
+    const std::string port = std::to_string(server.port());
+    EXPECT_EQ(info.at("hostname"), "::1");
+    ASSERT_EQ(info.at("url").as_string(), "http://[::1]:" + port + "/");
+
+    // A client that reads the URL reaches the server.
+    const std::string text(info.at("url").as_string());
+    const auto url = boost::urls::parse_uri(text).value();
+    ASSERT_EQ(url.host_type(), boost::urls::host_type::ipv6);
+    const std::string request = "GET /nuvex-link/server/info?token=" + server.token() +
+                                " HTTP/1.1\r\nHost: " + std::string(url.encoded_host_and_port()) +
+                                "\r\nConnection: close\r\n\r\n";
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::socket socket(io);
+    socket.connect({boost::asio::ip::make_address_v6(url.host_ipv6_address().to_bytes()),
+                    static_cast<unsigned short>(url.port_number())});
+    boost::asio::write(socket, boost::asio::buffer(request));
+    std::string answer;
+    boost::system::error_code error;
+    boost::asio::read(socket, boost::asio::dynamic_buffer(answer), error);
+    EXPECT_TRUE(answer.starts_with("HTTP/1.1 200")) << answer;
 }
 
 TEST(Host, BaseUrlPrefixesEveryRoute) {

@@ -3,14 +3,37 @@
 #include "json_io/json_reader.hpp"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <boost/json/parse.hpp>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "json_io/json_body.hpp"
+#include "json_io/json_fingerprint.hpp"
+#include "json_io/json_text.hpp"
+#include "support/nested_json.hpp"
 
 namespace {
+
+// boost::json::parse with the reader's nesting limit.
+boost::json::value parse(std::string_view text, boost::system::error_code& error) {
+    return boost::json::parse(text, error, {}, json_io::reader_parse_options());
+}
+
+boost::json::value parse(std::string_view text) {
+    boost::system::error_code error;
+    auto value = parse(text, error);
+    if (error) throw boost::system::system_error(error);
+    return value;
+}
+
+// `levels` arrays, one in the other.
+std::string nested_arrays(int levels) {
+    return std::string(static_cast<std::size_t>(levels), '[') +
+           std::string(static_cast<std::size_t>(levels), ']');
+}
 
 boost::json::value read(std::string_view text, bool& failed) {
     boost::system::error_code error;
@@ -20,7 +43,7 @@ boost::json::value read(std::string_view text, bool& failed) {
 }
 
 TEST(JsonReader, ReadsWhatTheParserReads) {
-    const std::string nested = std::string(32, '[') + std::string(32, ']');
+    const std::string nested = nested_arrays(json_io::kMaxNestingDepth);
     for (const std::string& text : std::vector<std::string>{
              R"( {"a": [1, -0, -0.0, 1.5e-7, 1E5, 18446744073709551615, -9223372036854775808,
               -9223372036854775809, 123456789012345678901234567890, true, false, null],
@@ -31,12 +54,12 @@ TEST(JsonReader, ReadsWhatTheParserReads) {
         bool failed = true;
         const auto value = read(text, failed);
         EXPECT_FALSE(failed) << text;
-        EXPECT_EQ(value, boost::json::parse(text)) << text;
+        EXPECT_EQ(value, parse(text)) << text;
     }
 }
 
 TEST(JsonReader, RefusesWhatTheParserRefuses) {
-    const std::string too_deep = std::string(33, '[') + std::string(33, ']');
+    const std::string too_deep = nested_arrays(json_io::kMaxNestingDepth + 1);
     for (const std::string& text : std::vector<std::string>{"",
                                                             " ",
                                                             "01",
@@ -73,7 +96,7 @@ TEST(JsonReader, RefusesWhatTheParserRefuses) {
         bool failed = false;
         read(text, failed);
         boost::system::error_code parser_error;
-        boost::json::parse(text, parser_error);
+        parse(text, parser_error);
         EXPECT_TRUE(failed) << text;
         EXPECT_TRUE(parser_error) << text;
     }
@@ -181,16 +204,78 @@ TEST(JsonReader, BuildsTheArrayWhenAnElementCannotBeDeferred) {
           R"({"s": {"g": {"c": [{"a": 1},]}}})"}) {
         EXPECT_TRUE(read_deferring(text).failed) << text;
     }
-    // Elements are as deep as they lie in the whole text: 32 levels in all are allowed.
-    const auto nested = [](int levels) {
-        return R"({"s": {"g": {"c": [{"a": )" + std::string(levels, '[') +
-               std::string(levels, ']') + "}]}}}";
+}
+
+TEST(JsonReader, RefusesTextsNestedDeeperThanTheLimitOnEveryPath) {
+    constexpr int kLimit = json_io::kMaxNestingDepth;
+    const auto too_deep = [](std::string_view text) {
+        boost::system::error_code error;
+        json_io::DeferredArray deferred;
+        json_io::read_json(text, {}, error, kPath, deferred);
+        return error == boost::json::error::too_deep;
     };
-    EXPECT_TRUE(read_deferring(nested(27)).array.found);
-    EXPECT_TRUE(read_deferring(nested(28)).failed);
-    bool failed = false;
-    read(nested(28), failed);
-    EXPECT_TRUE(failed);
+    // Elements are as deep as they lie in the whole text (5 levels above "a"'s value), whether
+    // they are deferred, built after all (a repeated key) or read without a path.
+    const auto element = [](int levels, std::string_view extra = {}) {
+        return R"({"s": {"g": {"c": [{"a": )" + nested_arrays(levels) + std::string(extra) +
+               "}]}}}";
+    };
+    EXPECT_TRUE(read_deferring(element(kLimit - 5)).array.found);
+    EXPECT_TRUE(too_deep(element(kLimit - 4)));
+    EXPECT_FALSE(read_deferring(element(kLimit - 5, R"(, "a": 1)")).failed);
+    EXPECT_TRUE(too_deep(element(kLimit - 4, R"(, "a": 1)")));
+    boost::system::error_code error;
+    json_io::read_json(element(kLimit - 4), {}, error);
+    EXPECT_EQ(error, boost::json::error::too_deep);
+
+    // A number the reader leaves to Boost.JSON: the same limit there.
+    const auto with_huge_exponent = [](int levels) {
+        return std::string(static_cast<std::size_t>(levels), '[') + "1e1000000000" +
+               std::string(static_cast<std::size_t>(levels), ']');
+    };
+    EXPECT_FALSE(read_deferring(with_huge_exponent(kLimit)).failed);
+    EXPECT_TRUE(too_deep(with_huge_exponent(kLimit + 1)));
+
+    // Objects count as arrays do; far deeper texts are refused without reading them whole.
+    std::string objects;
+    for (int level = 0; level < kLimit; ++level) objects += R"({"k": )";
+    objects += "0" + std::string(kLimit, '}');
+    EXPECT_FALSE(read_deferring(objects).failed);
+    EXPECT_TRUE(too_deep("[" + objects + "]"));
+    EXPECT_TRUE(too_deep(std::string(1'000'000, '[')));
+}
+
+// Runs `work` on a thread with a stack of `bytes`; a walk that needs more crashes the test.
+void run_on_small_stack(std::size_t bytes, std::function<void()> work) {
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, bytes), 0);
+    pthread_t thread;
+    const auto run = [](void* work) -> void* {
+        (*static_cast<std::function<void()>*>(work))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attributes, run, &work), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
+
+TEST(JsonReader, WalksOverABodyAtTheLimitFitInAnEighthOfAThreadsStack) {
+    // A thread's stack is 8 MiB; at the limit the reader and the walks over a body's values
+    // fit in 128 KiB, so 1 MiB leaves room for sanitizer builds' larger frames.
+    const std::string text = R"({"s": {"g": {"c": [{"a": )" +
+                             test_support::nested_json(json_io::kMaxNestingDepth - 5) + "}]}}}";
+    bool done = false;
+    run_on_small_stack(1 << 20, [&] {
+        const auto deferred = read_deferring(text);
+        boost::system::error_code error;
+        const auto value = json_io::read_json(text, {}, error);
+        const boost::json::value copy = value;
+        done = !deferred.failed && deferred.array.found && !error && copy == value &&
+               json_io::to_json_text(value) == text &&
+               json_io::json_fingerprint(copy) == json_io::json_fingerprint(value);
+    });
+    EXPECT_TRUE(done);
 }
 
 }  // namespace

@@ -23,8 +23,9 @@ TEST(JsonText, EscapesEverythingOutsideAscii) {
     // U+00E9, U+20AC and U+1F600 (a surrogate pair), lower-case hex.
     EXPECT_EQ(to_json_text(boost::json::string("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80")),
               R"("caf\u00e9 \u20ac \ud83d\ude00")");
-    EXPECT_EQ(to_json_text(boost::json::string("\"\\/\n\r\t\b\f\x01\x1f\x7f")),
-              "\"\\\"\\\\/\\n\\r\\t\\b\\f\\u0001\\u001f\x7f\"");
+    // DEL is outside space..tilde too, so it is escaped like the control characters.
+    EXPECT_EQ(to_json_text(boost::json::string("\"\\/\n\r\t\b\f\x01\x1f\x7f ~")),
+              "\"\\\"\\\\/\\n\\r\\t\\b\\f\\u0001\\u001f\\u007f ~\"");
     // Bytes that are not UTF-8 cannot leak raw onto the wire.
     EXPECT_EQ(to_json_text(boost::json::string("a\xFF" "b\xC3")), R"("a\ufffdb\ufffd")");
 }

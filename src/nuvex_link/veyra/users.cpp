@@ -66,16 +66,19 @@ TokenInfo login(std::optional<std::string_view> veyra_url, std::optional<std::st
     TokenInfo token_info{{expect_object(
         send_platform_request({"POST", url, std::nullopt, &credentials}), "the login")}};
 
+    // Either token will do: later calls send TOKEN when it is set, else the SDK token.
     std::optional<std::string> token = optional_text(token_info.kwargs, "token");
-    if (!token || token->empty()) {
-        throw std::runtime_error("Veyra's answer to the login holds no \"token\".");
+    std::optional<std::string> sdk_token = optional_text(token_info.kwargs, "sdk_token");
+    if ((!token || token->empty()) && (!sdk_token || sdk_token->empty())) {
+        throw std::runtime_error(
+            "Veyra's answer to the login holds neither a \"token\" nor an \"sdk_token\".");
     }
     Settings& settings = veyra_settings();
     clear_login();
     settings.VEYRA_API_SERVER_URL = address.server_url;
     settings.VEYRA_API_PROTOCOL = address.protocol;
-    settings.TOKEN = token;
-    settings.VEYRA_SDK_TOKEN = optional_text(token_info.kwargs, "sdk_token");
+    settings.TOKEN = std::move(token);
+    settings.VEYRA_SDK_TOKEN = std::move(sdk_token);
     save_settings();
     return token_info;
 }

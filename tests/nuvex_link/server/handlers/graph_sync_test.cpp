@@ -5,7 +5,9 @@
 #include <boost/json/parse.hpp>
 #include <filesystem>
 
+#include "json_io/json_reader.hpp"
 #include "json_io/json_text.hpp"
+#include "support/nested_json.hpp"
 #include "support/pipelines.hpp"
 #include "support/test_server.hpp"
 
@@ -14,6 +16,7 @@ namespace {
 namespace json = boost::json;
 using test_support::make_component;
 using test_support::make_pipeline;
+using test_support::nested_json;
 using test_support::pipeline_updated;
 using test_support::TestServer;
 using test_support::WebSocketClient;
@@ -224,6 +227,89 @@ TEST(DAGHandler, CleanUpRemovesOnlyCachesInsideThePipelinesFolder) {
     for (const char* kernel : {"k-old", "k-outside", "k-dots", "k-link", "k-null"}) {
         EXPECT_EQ(server.get(std::string("/nuvex-link/kernels/") + kernel).status, 400) << kernel;
     }
+}
+
+TEST(DAGHandler, RemovingAComponentOnlyIsAnUpdate) {
+    TestServer server;
+    server.start_kernel("k1");
+    WebSocketClient client(server, "k1");
+    server.post("/nuvex-link/kernels/k1",
+                pipeline_updated(make_pipeline("k1", {make_component("a"), make_component("b")})));
+    ASSERT_TRUE(client.read().has_value());
+
+    const auto answer = server.post("/nuvex-link/kernels/k1",
+                                    pipeline_updated(make_pipeline("k1", {make_component("a")})));
+    EXPECT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.body, R"({"message": "Success."})");
+    EXPECT_EQ(client.read(), R"({"procedure": "pipeline:updated", "status": "successful", )"
+                             R"("successful": {"identifier": "k1", "updated_components": )"
+                             R"({"added": [], "revised": [], "deleted": ["b"]}}})");
+    const auto stored = server.get("/nuvex-link/kernels/k1").json();
+    EXPECT_EQ(stored.at("updated_components").at("added").as_array().size(), 1u);
+}
+
+// A pipeline body whose component "a" has {"deep": <value>} as metadata, 6 levels above it.
+std::string pipeline_with_deep_metadata(std::string_view value) {
+    auto component = make_component("a");
+    component["metadata"] = json::object{{"deep", "@value@"}};
+    std::string body = pipeline_updated(make_pipeline("k1", {component}));
+    return body.replace(body.find(R"("@value@")"), 9, value);
+}
+
+TEST(DAGHandler, DeeplyNestedMetadataIsStoredAndWrittenBackUnchanged) {
+    TestServer server;
+    server.start_kernel("k1");
+    WebSocketClient client(server, "k1");
+    const std::string deep = nested_json(100, R"("caf\u00e9")");
+    const std::string metadata = R"("metadata": {"deep": )" + deep + "}";
+
+    const auto answer = server.post("/nuvex-link/kernels/k1", pipeline_with_deep_metadata(deep));
+    EXPECT_EQ(answer.body, R"({"message": "Success."})");
+    EXPECT_NE(client.read().value().find(metadata), std::string::npos);
+    EXPECT_NE(server.get("/nuvex-link/kernels/k1").body.find(metadata), std::string::npos);
+    const auto exported = server.post("/nuvex-link/pipeline/export",
+                                      R"({"kernel_id": "k1", "cell_ids": [], "ipynb_name": "n"})");
+    EXPECT_NE(exported.body.find(metadata), std::string::npos);
+
+    // Changed at the bottom, it is a revision.
+    const std::string changed = nested_json(100, "1");
+    server.post("/nuvex-link/kernels/k1", pipeline_with_deep_metadata(changed));
+    const auto revised = client.read().value();
+    EXPECT_NE(revised.find(R"("revised": [{"identifier": "a")"), std::string::npos);
+    EXPECT_NE(revised.find(changed), std::string::npos);
+}
+
+TEST(DAGHandler, BodiesNestedUpToTheLimitAreTakenDeeperOnesRefused) {
+    constexpr int kLimit = json_io::kMaxNestingDepth;
+    const std::string refused =
+        R"({"message": "JSON in body of request is nested deeper than 500 levels", "reason": null})";
+    TestServer server;
+    server.start_kernel("k1");
+    WebSocketClient client(server, "k1");
+
+    const std::string deepest = nested_json(kLimit - 6);
+    EXPECT_EQ(server.post("/nuvex-link/kernels/k1", pipeline_with_deep_metadata(deepest)).status,
+              200);
+    EXPECT_NE(client.read().value().find(deepest), std::string::npos);
+    auto answer =
+        server.post("/nuvex-link/kernels/k1", pipeline_with_deep_metadata(nested_json(kLimit - 5)));
+    EXPECT_EQ(answer.status, 400);
+    EXPECT_EQ(answer.body, refused);
+
+    // A message that stores nothing is relayed as it came, as deep as the limit.
+    const std::string message = R"({"procedure": "x", "status": "y", "msg": "m", )"
+                                R"("successful": null, )"
+                                R"("extra": )" +
+                                nested_json(kLimit - 1) + "}";
+    EXPECT_EQ(server.post("/nuvex-link/kernels/k1", message).status, 200);
+    EXPECT_EQ(client.read(), message);
+    answer = server.post("/nuvex-link/kernels/k1", "[" + message + "]");
+    EXPECT_EQ(answer.status, 400);
+    EXPECT_EQ(answer.body, refused);
+    EXPECT_EQ(server.post("/nuvex-link/kernels/k1", std::string(1'000'000, '[')).body, refused);
+
+    EXPECT_EQ(client.read(kQuiet), std::nullopt);
+    EXPECT_NE(server.get("/nuvex-link/kernels/k1").body.find(deepest), std::string::npos);
 }
 
 }  // namespace

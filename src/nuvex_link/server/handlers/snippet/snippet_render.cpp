@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <boost/json/error.hpp>
 #include <boost/json/object.hpp>
-#include <boost/json/parse.hpp>
 #include <cerrno>
 #include <system_error>
 
 #include "host/blocking_call.hpp"
+#include "host/http_error.hpp"
+#include "json_io/json_reader.hpp"
 #include "json_io/json_text.hpp"
 #include "logging/log.hpp"
 #include "nuvex_link/server/handlers/snippet/text_decoding.hpp"
@@ -78,7 +80,8 @@ std::pair<HTTPStatus, boost::json::object> SnippetGenerateHandler::_generate() {
         check_utf8(body);
         if (body.starts_with(kUtf8Bom)) body.remove_prefix(kUtf8Bom.size());
         boost::system::error_code parse_error;
-        const boost::json::value parsed = boost::json::parse(body, parse_error);
+        const boost::json::value parsed = json_io::read_json(body, {}, parse_error);
+        if (parse_error == boost::json::error::too_deep) throw host::too_deeply_nested_body();
         if (parse_error) return {HTTPStatus::BAD_REQUEST, message("Invalid JSON request body.")};
         if (!parsed.is_object()) throw std::invalid_argument("the request body is not an object");
 
@@ -91,6 +94,8 @@ std::pair<HTTPStatus, boost::json::object> SnippetGenerateHandler::_generate() {
         misc::SnippetCodeResponseModel response{
             _render_template(*template_file, request.parameters)};
         return {HTTPStatus::OK, response.dict()};
+    } catch (const host::HTTPError&) {
+        throw;  // the host's own answer
     } catch (const UnicodeDecodeError& error) {
         return {HTTPStatus::BAD_REQUEST, message(error.what())};
     } catch (const misc::SnippetModelError& error) {

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <boost/json/parse.hpp>
 #include <cstring>
+#include <iostream>
 #include <random>
 #include <string>
 
@@ -225,4 +227,41 @@ TEST(CacheExport, FiftyMegabyteCacheArrivesIntact) {
     ASSERT_EQ(entries.size(), 4u);
     EXPECT_TRUE(find_entry(entries, "component-a/noise.bin")->data == noise);
     EXPECT_TRUE(find_entry(entries, "component-a/table.csv")->data == text);
+}
+
+TEST(CacheExport, ProgressOfAnExportThatTakesSeveralPollsLiesBetweenTheEnds) {
+    TestServer server;
+    // Incompressible, so the archive grows as the estimate says: random blocks longer than
+    // the compressor's 32 KiB window, repeated. A cache that is written before the first
+    // poll shows no progress between the ends; a larger one is tried then.
+    std::mt19937_64 random(5);
+    std::string block(1 << 20, '\0');
+    for (std::size_t i = 0; i + 8 <= block.size(); i += 8) {
+        const std::uint64_t word = random();
+        std::memcpy(block.data() + i, &word, 8);
+    }
+    const fs::path cache = server.scratch() / "cache";
+    for (const int megabytes : {48, 192}) {
+        std::string data;
+        data.reserve(static_cast<std::size_t>(megabytes) << 20);
+        for (int i = 0; i < megabytes; ++i) data += block;
+        write_file(cache / "data.bin", data);
+        data.clear();
+        store_pipeline(server, "k", pipeline_of_shapes({{"a", cache.string()}}, {}));
+        WebSocketClient client(server, "k");
+        ASSERT_EQ(server.get(export_target("k")).status, 200);
+
+        std::vector<std::int64_t> running;
+        for (const auto& message : drain(client)) {
+            const auto msg = boost::json::parse(message).at("msg").as_object();
+            if (msg.at("status") == "running") running.push_back(msg.at("progress").as_int64());
+        }
+        ASSERT_FALSE(running.empty());
+        EXPECT_EQ(running.front(), 0);
+        const bool between = std::any_of(running.begin(), running.end(),
+                                         [](std::int64_t p) { return p > 0 && p < 100; });
+        if (between) return;
+        std::cout << "no progress between 0 and 100 with " << megabytes << " MB\n";
+    }
+    ADD_FAILURE() << "no \"running\" progress strictly between 0 and 100";
 }

@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "json_io/json_reader.hpp"
 #include "nuvex_link/server/misc/settings.hpp"
 #include "nuvex_link/server/misc/template_engine.hpp"
+#include "support/nested_json.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_server.hpp"
 
@@ -37,7 +39,7 @@ void expect_answer(const HttpResponse& response, int status, std::string_view bo
 
 // A server whose snippets folder is a fresh one the test fills.
 class SnippetRenderTest : public testing::Test {
-  protected:
+protected:
     SnippetRenderTest() { get_settings().snippets_dir = snippets_dir(); }
 
     fs::path snippets_dir() const { return folder_.path() / "snippets"; }
@@ -131,6 +133,28 @@ TEST_F(SnippetRenderTest, AnswersEveryFailureWithItsStatusAndMessage) {
                   R"({"message": "Failed to generate snippet code."})");
     // A leading byte order mark is no part of the JSON text.
     EXPECT_EQ(post("\xEF\xBB\xBF{\"category\": \"test\", \"snippet_id\": \"case\"}").status, 200);
+}
+
+TEST_F(SnippetRenderTest, TakesParametersNestedUpToTheLimit) {
+    using test_support::nested_json;
+    const auto body = [](const std::string& parameters) {
+        return R"({"category": "test", "snippet_id": "case", "parameters": )" + parameters + "}";
+    };
+    // 100 levels reach the template whole: its JSON text is the one sent.
+    const std::string deep = nested_json(100, R"("bottom")");
+    add_template("test", "case", "{{ deep | tojson }}");
+    HttpResponse response = server_.post(kRoute, body(R"({"deep": )" + deep + "}"));
+    ASSERT_EQ(response.status, 200) << response.body;
+    EXPECT_EQ(response.json().at("code").as_string(), deep);
+
+    add_template("test", "case", "ok");
+    constexpr int kLimit = json_io::kMaxNestingDepth;
+    EXPECT_EQ(server_.post(kRoute, body(nested_json(kLimit - 1))).status, 200);
+    response = server_.post(kRoute, body(nested_json(kLimit)));
+    EXPECT_EQ(response.status, 400);
+    EXPECT_EQ(
+        response.body,
+        R"({"message": "JSON in body of request is nested deeper than 500 levels", "reason": null})");
 }
 
 TEST_F(SnippetRenderTest, AnswersTemplateFailuresWithTheirStatusAndMessage) {

@@ -94,6 +94,8 @@ TEST(AccountGateLog, ALoginWithoutWorkspaceIsLoggedAtDebugLevel) {
 }
 
 TEST_F(AccountGate, LoginTurnsPlatformRefusalsIntoMessages) {
+    static constexpr const char* kNoToken =
+        R"({"message": "Veyra's answer to the login holds neither a \"token\" nor an \"sdk_token\"."})";
     struct Case {
         int platform_status;
         const char* platform_body;
@@ -115,9 +117,10 @@ TEST_F(AccountGate, LoginTurnsPlatformRefusalsIntoMessages) {
         {401, R"({"code": "A", "message": "Not allowed here"})", 401,
          R"({"message": "Not allowed here"})"},
         {503, "", 503, R"({"message": "Service Unavailable"})"},
-        // Not refusals: a login answer without a token is an ordinary failure.
-        {200, R"({"sdk_token": "s"})", 500,
-         R"({"message": "Veyra's answer to the login holds no \"token\"."})"},
+        // Not refusals: a login answer without a usable token is an ordinary failure.
+        {200, R"({"token": "", "sdk_token": ""})", 500, kNoToken},
+        {200, R"({"token": 5, "sdk_token": null})", 500, kNoToken},
+        {200, R"({"user_id": 1})", 500, kNoToken},
     };
     for (const Case& c : cases) {
         platform_.answer("POST", "/v1/auth/login", c.platform_status, c.platform_body);
@@ -131,6 +134,26 @@ TEST_F(AccountGate, LoginTurnsPlatformRefusalsIntoMessages) {
     HttpResponse response = server_.post(kLogin, login_body(platform_.url()));
     EXPECT_EQ(response.status, 500);
     EXPECT_EQ(response.json().at("message"), "Unhandled error");
+}
+
+TEST_F(AccountGate, LoginWithAnEmptyTokenWorksWithTheSdkToken) {
+    constexpr const char* kAnswer = R"({"token": "", "sdk_token": "veyra-sdk-token", "user_id": 1})";
+    platform_.answer("POST", "/v1/auth/login", 200, kAnswer);
+    expect_json_answer(server_.post(kLogin, login_body(platform_.url())), 200, kAnswer);
+    boost::json::value on_disk = settings_on_disk();
+    EXPECT_EQ(on_disk.at("TOKEN"), "");
+    EXPECT_EQ(on_disk.at("VEYRA_SDK_TOKEN"), "veyra-sdk-token");
+    EXPECT_EQ(platform_.requests().back().authorization, "Bearer veyra-sdk-token");
+
+    // With a project chosen, the user info asks the platform with the SDK token.
+    expect_json_answer(server_.post("/nuvex-link/veyra/projects",
+                                    R"({"project_id": 5, "mount_volumes": false})"),
+                       200, R"({"success": true})");
+    const HttpResponse info = server_.get(kInfo);
+    EXPECT_EQ(info.status, 200);
+    EXPECT_EQ(info.json().at("veyra_token"), "veyra-sdk-token");
+    EXPECT_EQ(platform_.requests().back().target, "/v1/users/me");
+    EXPECT_EQ(platform_.requests().back().authorization, "Bearer veyra-sdk-token");
 }
 
 TEST_F(AccountGate, LoginToAnUnreachableOrHungPlatformIsABadGateway) {
