@@ -1,23 +1,30 @@
 // SIGTERM stops the real server program cleanly: it exits with 0, removes its runtime file,
-// a cache export that was under way leaves no temporary folder behind, and a dataset diff
-// under way has its rsync ended.
+// a cache export that was under way leaves no temporary folder behind, a download under way is
+// cut short, a dataset diff under way has its rsync ended and a login waiting on the platform
+// does not hold the exit back. Under a low descriptor limit, a flood of idle connections is
+// waited out without flooding the log.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/json/parse.hpp>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/fake_platform.hpp"
 #include "support/pipelines.hpp"
 #include "support/raw_client.hpp"
 #include "support/temp_dir.hpp"
@@ -53,23 +60,30 @@ std::vector<fs::path> entries_starting_with(const fs::path& folder, std::string_
     return found;
 }
 
-// The server program in its own folder (runtime, temporary and root folders inside it).
+// How the server program is started.
+struct Launch {
+    // Both the soft and the hard descriptor limit, set by a shell that then becomes the server.
+    std::optional<int> descriptor_limit;
+};
+
+// The server program in its own folder (runtime, temporary and root folders inside it); what it
+// writes to stderr goes to a file there.
 class ServerProcess {
 public:
-    ServerProcess() {
+    explicit ServerProcess(Launch launch = {}) {
         for (const auto* name : {"runtime", "tmp", "root"})
             fs::create_directories(folder_.path() / name);
-        std::vector<std::string> arguments = {NUVEX_SERVER_BINARY,
-                                              "--port",
-                                              "0",
-                                              "--token",
-                                              "secret",
-                                              "--root-dir",
-                                              (folder_.path() / "root").string(),
-                                              "--temp-dir",
-                                              (tmp() / "nuvex-link").string(),
-                                              "--veyra-settings",
-                                              (folder_.path() / "veyra.json").string()};
+        std::vector<std::string> arguments;
+        if (launch.descriptor_limit) {
+            arguments = {
+                "/bin/sh", "-c",
+                "ulimit -n " + std::to_string(*launch.descriptor_limit) + " && exec \"$0\" \"$@\""};
+        }
+        arguments.insert(
+            arguments.end(),
+            {NUVEX_SERVER_BINARY, "--port", "0", "--token", "secret", "--root-dir",
+             (folder_.path() / "root").string(), "--temp-dir", (tmp() / "nuvex-link").string(),
+             "--veyra-settings", (folder_.path() / "veyra.json").string()});
         std::vector<std::string> environment = {"JUPYTER_RUNTIME_DIR=" + runtime_dir().string(),
                                                 "TMPDIR=" + tmp().string()};
         for (char** variable = environ; *variable != nullptr; ++variable) {
@@ -84,9 +98,14 @@ public:
         std::vector<char*> envp;
         for (auto& entry : environment) envp.push_back(entry.data());
         envp.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) {
-            throw std::runtime_error("cannot start " + arguments[0]);
-        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log_path().c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int spawned =
+            posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) throw std::runtime_error("cannot start " + arguments[0]);
         if (!eventually([&] { return runtime_file().has_value(); })) {
             throw std::runtime_error("the server wrote no runtime file");
         }
@@ -123,6 +142,7 @@ public:
     fs::path runtime_dir() const { return folder_.path() / "runtime"; }
     fs::path tmp() const { return folder_.path() / "tmp"; }
     fs::path root() const { return folder_.path() / "root"; }
+    fs::path log_path() const { return folder_.path() / "server.log"; }
 
     std::string request(std::string_view method, std::string_view path, std::string_view body,
                         std::string_view extra_headers = {}) const {
@@ -214,6 +234,107 @@ TEST(Shutdown, SigtermDuringADatasetDiffEndsItsRsync) {
 
     EXPECT_EQ(server.terminate(), 0);
     EXPECT_TRUE(eventually([&] { return ::kill(rsync, 0) != 0; }, std::chrono::seconds(10)));
+}
+
+// Bytes that gzip cannot shrink, in a file: an archive of them is as large as they are.
+void write_incompressible(const fs::path& path, std::size_t size) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary);
+    std::mt19937_64 random(7);
+    std::vector<std::uint64_t> block(1 << 16);
+    for (std::size_t written = 0; written < size; written += block.size() * 8) {
+        for (auto& word : block) word = random();
+        out.write(reinterpret_cast<const char*>(block.data()),
+                  static_cast<std::streamsize>(block.size() * 8));
+    }
+}
+
+std::chrono::milliseconds since(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+}
+
+TEST(Shutdown, SigtermDuringADownloadCutsItShortWithoutAJsonText) {
+    ServerProcess server;
+    const fs::path cache = server.tmp() / "nuvex-link" / "pipelines" / "k1" / "c1";
+    write_incompressible(cache / "data.bin", 24u << 20);
+    test_support::write_file(server.runtime_dir() / "kernel-k1.json", "{}");
+    const auto pipeline = test_support::make_pipeline(
+        "k1",
+        {test_support::make_component("c1", "x = 1", "successful", "cached", cache.string())});
+    ASSERT_EQ(test_support::raw_exchange(
+                  server.port(),
+                  server.request("POST", "/nuvex-link/kernels/k1",
+                                 test_support::pipeline_updated(pipeline), "Connection: close\r\n"))
+                  .status,
+              200);
+
+    // A client that reads the head of the download, then no more for now.
+    test_support::RawConnection downloader(server.port(), 4096);
+    downloader.send(
+        server.request("GET", "/nuvex-link/cache/export?kernel_id=k1&ipynb_name=a.ipynb", ""));
+    std::string bytes;
+    const auto until = Clock::now() + kDeadline;
+    while (bytes.find("\r\n\r\n") == std::string::npos && Clock::now() < until) {
+        const auto part = downloader.read_answer(std::chrono::milliseconds(5));
+        bytes += part.bytes;
+        if (part.closed) break;
+    }
+    const auto head_end = bytes.find("\r\n\r\n");
+    ASSERT_NE(head_end, std::string::npos) << bytes;
+    ASSERT_TRUE(bytes.starts_with("HTTP/1.1 200")) << bytes.substr(0, head_end);
+    const auto length_at = bytes.find("Content-Length: ");
+    ASSERT_LT(length_at, head_end);
+    const std::size_t content_length = std::stoull(bytes.substr(length_at + 16));
+
+    const auto signalled = Clock::now();
+    EXPECT_EQ(server.terminate(), 0);
+    EXPECT_LT(since(signalled), std::chrono::seconds(5));
+    const auto rest = downloader.read_answer(std::chrono::seconds(10));
+    EXPECT_TRUE(rest.closed);
+    bytes += rest.bytes;
+    const std::string body = bytes.substr(head_end + 4);
+    EXPECT_LT(body.size(), content_length);
+    EXPECT_EQ(body.find(R"({"message")"), std::string::npos) << "a JSON text inside the download";
+}
+
+TEST(Shutdown, SigtermWhileALoginWaitsOnAPlatformThatNeverAnswers) {
+    test_support::FakePlatform platform;
+    platform.hang("POST", "/v1/auth/login");
+    ServerProcess server;
+    test_support::RawConnection client(server.port());
+    client.send(server.request("POST", "/nuvex-link/veyra/user/login",
+                               R"({"veyra_url": ")" + platform.url() +
+                                   R"(", "email": "ada@example.com", "password": "secret"})"));
+    ASSERT_TRUE(eventually([&] { return platform.calls("POST", "/v1/auth/login") == 1; }));
+
+    const auto signalled = Clock::now();
+    EXPECT_EQ(server.terminate(), 0);
+    EXPECT_LT(since(signalled), std::chrono::seconds(5));
+    EXPECT_TRUE(entries_starting_with(server.runtime_dir(), "jpserver-").empty());
+}
+
+TEST(DescriptorExhaustion, IdleConnectionsBeyondTheLimitAreWaitedOutQuietly) {
+    ServerProcess server(Launch{.descriptor_limit = 64});
+    const std::string info =
+        server.request("GET", "/nuvex-link/server/info", "", "Connection: close\r\n");
+    ASSERT_EQ(test_support::raw_exchange(server.port(), info).status, 200);
+
+    {
+        // Far more connections than the server has descriptors for, held open and idle.
+        std::vector<std::unique_ptr<test_support::RawConnection>> idle;
+        for (int i = 0; i < 200; ++i) {
+            idle.push_back(std::make_unique<test_support::RawConnection>(server.port()));
+        }
+        // The server meets the limit over and over for as long as they stay.
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+    }
+    const auto answer = test_support::raw_exchange(server.port(), info, std::chrono::seconds(10));
+    EXPECT_EQ(answer.status, 200) << answer.bytes;
+
+    const std::string log = read_file(server.log_path());
+    EXPECT_NE(log.find("Too many open files"), std::string::npos) << log;
+    EXPECT_LT(std::count(log.begin(), log.end(), '\n'), 100) << log.substr(0, 4000);
+    EXPECT_EQ(server.terminate(), 0);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "support/fake_platform.hpp"
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/json/array.hpp>
@@ -42,6 +43,7 @@ struct FakePlatform::Impl {
     mutable std::mutex mutex;
     std::map<std::string, ScriptedAnswer> answers;
     std::vector<PlatformRequestRecord> received;
+    std::chrono::milliseconds delay{0};
 
     ScriptedAnswer respond(const http::request<http::string_body>& request) {
         std::string target(request.target().substr(0, request.target().find('?')));
@@ -87,11 +89,29 @@ struct FakePlatform::Impl {
             stream->socket().async_wait(tcp::socket::wait_read, [stream](beast::error_code) {});
             return;
         }
+        const std::chrono::milliseconds wait = [this] {
+            std::lock_guard lock(mutex);
+            return delay;
+        }();
+        if (wait.count() > 0) {
+            // A timer, not a sleep: the platform goes on taking other requests meanwhile.
+            auto timer = std::make_shared<net::steady_timer>(io, wait);
+            timer->async_wait([this, stream, timer, answer, version = request.version(),
+                               keep_alive = request.keep_alive()](beast::error_code) {
+                write_answer(stream, answer, version, keep_alive);
+            });
+            return;
+        }
+        write_answer(stream, answer, request.version(), request.keep_alive());
+    }
+
+    void write_answer(std::shared_ptr<beast::tcp_stream> stream, const ScriptedAnswer& answer,
+                      unsigned version, bool keep_alive) {
         auto response = std::make_shared<http::response<http::string_body>>(
-            static_cast<http::status>(answer.status), request.version());
+            static_cast<http::status>(answer.status), version);
         response->set(http::field::content_type, "application/json");
         response->body() = answer.body;
-        response->keep_alive(request.keep_alive());
+        response->keep_alive(keep_alive);
         response->prepare_payload();
         http::async_write(*stream, *response,
                           [this, stream, response](beast::error_code error, size_t) {
@@ -135,6 +155,11 @@ void FakePlatform::answer(std::string_view method, std::string_view target, int 
 void FakePlatform::hang(std::string_view method, std::string_view target) {
     std::lock_guard lock(impl_->mutex);
     impl_->answers[route_key(method, target)] = {0, "", true};
+}
+
+void FakePlatform::delay_answers(std::chrono::milliseconds delay) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->delay = delay;
 }
 
 void FakePlatform::set_workspaces(const std::vector<WorkspaceSpec>& workspaces) {

@@ -46,6 +46,8 @@ public:
                 std::string_view body);
     // From now on METHOD TARGET reads the request and never answers.
     void hang(std::string_view method, std::string_view target);
+    // From now on every answer is written only after this delay, as a slow platform's would be.
+    void delay_answers(std::chrono::milliseconds delay);
     // What GET /v1/workspaces lists, in order.
     void set_workspaces(const std::vector<WorkspaceSpec>& workspaces);
 

@@ -157,6 +157,8 @@ WebSocketClient::WebSocketClient(const TestServer& server, std::string_view kern
     impl_->ws.next_layer().connect(
         tcp::endpoint(net::ip::make_address("127.0.0.1"), server.port()));
     impl_->ws.handshake("127.0.0.1", with_token ? server.with_token(target) : target);
+    // As large as the largest body the server takes, so a relay of any pipeline fits.
+    impl_->ws.read_message_max(64u << 20);
     impl_->reader = std::thread([impl = impl_.get()] {
         beast::flat_buffer buffer;
         beast::error_code error;
