@@ -91,7 +91,7 @@ class Jupyter:
     """One Jupyter server process with the extension, on loopback."""
 
     def __init__(self, folder, server_binary, token="jupyter-token", base_url="/",
-                 extra_env=None):
+                 extra_env=None, arguments=()):
         self.folder = folder
         self.token = token
         self.root_dir = folder / "root"
@@ -112,6 +112,7 @@ class Jupyter:
         )
         self.env.update(extra_env or {})
         self.base_url = base_url
+        self.arguments = list(arguments)
         self.log_path = folder / "jupyter.log"
         self.process = None
         self.port = None
@@ -128,6 +129,7 @@ class Jupyter:
                 f"--ServerApp.token={self.token}",
                 f"--ServerApp.base_url={self.base_url}",
                 f"--ServerApp.root_dir={self.root_dir}",
+                *self.arguments,
             ],
             env=self.env,
             stdin=subprocess.DEVNULL,
