@@ -73,6 +73,14 @@ class TestPipelines:
             400, {"message": f"Cannot get dag data in {leaving}."})
         assert jupyter.request("GET", f"nuvex-link/kernels/{staying}").status == 200
 
+    def test_the_childs_closing_of_a_channel_reaches_the_browser_with_its_code(self, jupyter):
+        channel = open_channel(jupyter, "k-any")
+        # The child takes client messages up to 1 MiB and closes with 1009 beyond.
+        channel.send("x" * (2 * 1024 * 1024))
+        opcode, payload = channel.recv_data(control_frame=True)
+        assert opcode == websocket.ABNF.OPCODE_CLOSE
+        assert int.from_bytes(payload[:2], "big") == 1009
+
     def test_an_update_larger_than_ten_mib_reaches_the_websocket(self, jupyter):
         kernel_id = jupyter.start_kernel()
         channel = open_channel(jupyter, kernel_id)
@@ -254,6 +262,8 @@ class TestExport:
         assert head.startswith("HTTP/1.1 200"), head
         assert "content-length: %d" % len(through_jupyter) in head.lower()
         assert "filename=Demo-diskcache.tar.gz" in head
+        # The child's Content-Type replaced the one Jupyter's API handlers set.
+        assert head.lower().count("content-type:") == 1
         assert "application/octet-stream" in head
         growth = max(peak) - before
         assert growth < archive_size / 4, f"Jupyter grew by {growth} bytes"

@@ -79,11 +79,11 @@ class HttpProxyHandler(APIHandler):
             answer_unavailable(self, f"Cannot reach nuvex-link-server: {error}")
             return
         try:
-            await self._exchange(stream, token)
+            await self._exchange(stream, port, token)
         finally:
             stream.close()
 
-    async def _exchange(self, stream, token):
+    async def _exchange(self, stream, port, token):
         connection = HTTP1Connection(
             stream,
             True,
@@ -91,10 +91,8 @@ class HttpProxyHandler(APIHandler):
                 no_keep_alive=True, chunk_size=_READ_SIZE, max_body_size=sys.maxsize
             ),
         )
-        headers = httputil.HTTPHeaders()
-        for name, values in child_request_headers(self, token).items():
-            for value in values:
-                headers.add(name, value)
+        headers = child_request_headers(self, token)
+        headers["Host"] = f"127.0.0.1:{port}"
         body = self.request.body
         if body or self.request.method in ("POST", "PUT", "PATCH"):
             headers["Content-Length"] = str(len(body))

@@ -4,6 +4,8 @@ that cross, and the answer when the child cannot take requests."""
 import json
 import urllib.parse
 
+from tornado import httputil
+
 from .child_server import ChildUnavailable
 
 # Headers that belong to one connection, not to the message (RFC 9110, 7.6.1); Host and the
@@ -26,6 +28,7 @@ _WEBSOCKET_HANDSHAKE = frozenset(
 def answer_unavailable(handler, message):
     """503 in Jupyter's error shape, for a child that is missing, starting or gone."""
     handler.set_status(503)
+    handler.set_header("Content-Type", "application/json")
     handler.finish(json.dumps({"message": message, "reason": None}))
 
 
@@ -47,13 +50,12 @@ def child_target(handler):
 def child_request_headers(handler, token):
     """The request's headers minus those of its connection and its websocket handshake,
     cookies included, with the child's credential."""
-    headers = {}
+    headers = httputil.HTTPHeaders()
     for name, value in handler.request.headers.get_all():
         lowered = name.lower()
-        if lowered in _HOP_BY_HOP or lowered in _WEBSOCKET_HANDSHAKE:
-            continue
-        headers.setdefault(name, []).append(value)
-    headers["Authorization"] = ["token " + token]
+        if lowered not in _HOP_BY_HOP and lowered not in _WEBSOCKET_HANDSHAKE:
+            headers.add(name, value)
+    headers["Authorization"] = "token " + token
     return headers
 
 

@@ -42,10 +42,8 @@ class ChannelProxyHandler(websocket.WebSocketHandler, JupyterHandler):
             return
         port, token = address
         headers = child_request_headers(self, token)
-        request = httpclient.HTTPRequest(
-            f"ws://127.0.0.1:{port}{child_target(self)}",
-            headers={name: ", ".join(values) for name, values in headers.items()},
-        )
+        request = httpclient.HTTPRequest(f"ws://127.0.0.1:{port}{child_target(self)}",
+                                         headers=headers)
         try:
             self._child_connection = await websocket.websocket_connect(
                 request, max_message_size=sys.maxsize, ping_interval=None
@@ -59,7 +57,7 @@ class ChannelProxyHandler(websocket.WebSocketHandler, JupyterHandler):
             relay_answer_headers(self, refusal.response.headers)
             self.finish(refusal.response.body or b"")
             return
-        except (OSError, iostream.StreamClosedError) as error:
+        except (OSError, iostream.StreamClosedError, websocket.WebSocketError) as error:
             answer_unavailable(self, f"Cannot reach nuvex-link-server: {error}")
             return
         await super().get(*args, **kwargs)
@@ -72,7 +70,7 @@ class ChannelProxyHandler(websocket.WebSocketHandler, JupyterHandler):
         while True:
             message = await child.read_message()
             if message is None:
-                self.close()
+                self.close(child.close_code, child.close_reason)
                 return
             try:
                 await self.write_message(message, binary=isinstance(message, bytes))
