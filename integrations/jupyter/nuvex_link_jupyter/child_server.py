@@ -57,10 +57,14 @@ class ChildServer:
         self._task = asyncio.ensure_future(self._keep_running())
 
     def stop(self):
+        """Stops the child now; called at exit, when Jupyter's event loop may be gone."""
         self._stopped = True
         self._port = None
         if self._process is not None and self._process.returncode is None:
-            self._process.send_signal(signal.SIGTERM)
+            try:
+                os.kill(self._process.pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
 
     async def _keep_running(self):
         loop = asyncio.get_running_loop()
@@ -77,6 +81,9 @@ class ChildServer:
                 logged = None
             except _StartFailure as failure:
                 problem = str(failure)
+            except Exception as failure:
+                # Whatever went wrong, the supervisor lives on and tries again later.
+                problem = f"nuvex-link-server could not be run: {failure!r}"
             self._port = None
             self._problem = problem
             if self._stopped:
