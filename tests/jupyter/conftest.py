@@ -4,6 +4,7 @@ The server binary comes from NUVEX_LINK_SERVER (CTest passes the one it built); 
 from the source tree. Every Jupyter gets folders of its own (runtime, config, data, temporary),
 so no test sees another's kernels, runtime records or caches."""
 
+import contextlib
 import http.client
 import json
 import os
@@ -217,29 +218,41 @@ class Jupyter:
                 self.process.wait()
 
 
-@pytest.fixture
-def start_jupyter(tmp_path, server_binary):
-    """Starts Jupyter servers for a test and stops them (and their children) after it."""
+@contextlib.contextmanager
+def jupyters(folder, server_binary):
+    """Starts Jupyter servers below `folder`, and stops them and their children at the end."""
     started = []
 
     def start(name="jupyter", wait_for_child=True, **options):
-        jupyter = Jupyter(tmp_path / name, server_binary, **options)
+        jupyter = Jupyter(folder / name, server_binary, **options)
         started.append(jupyter)
         return jupyter.start(wait_for_child=wait_for_child)
 
-    yield start
-    for jupyter in started:
-        children = jupyter.child_pids() if jupyter.process.poll() is None else []
-        jupyter.stop()
-        for pid in children:
-            wait_until(lambda: not process_alive(pid), 30, f"child {pid} to stop")
-        # pytest shows this only for a test that failed.
-        print(f"--- {jupyter.log_path}\n{jupyter.log()}")
+    try:
+        yield start
+    finally:
+        for jupyter in started:
+            children = jupyter.child_pids() if jupyter.process.poll() is None else []
+            jupyter.stop()
+            for pid in children:
+                wait_until(lambda: not process_alive(pid), 30, f"child {pid} to stop")
+            # pytest shows this only for a test that failed.
+            print(f"--- {jupyter.log_path}\n{jupyter.log()}")
 
 
 @pytest.fixture
-def jupyter(start_jupyter):
-    return start_jupyter()
+def start_jupyter(tmp_path, server_binary):
+    """Jupyter servers of the test's own, for tests that stop, kill or break them."""
+    with jupyters(tmp_path, server_binary) as start:
+        yield start
+
+
+@pytest.fixture(scope="module")
+def jupyter(tmp_path_factory, server_binary):
+    """One Jupyter for the tests of a module that leave it running as they found it. It logs
+    at debug level, the only level at which Jupyter logs answers below 300."""
+    with jupyters(tmp_path_factory.mktemp("shared"), server_binary) as start:
+        yield start(arguments=["--log-level=DEBUG"])
 
 
 def pipeline_message(kernel_id, components):

@@ -239,7 +239,7 @@ def read_answer(connection, pause_after=None, pause=None, sample=None):
 class TestExport:
     def test_the_export_streams_through_jupyter_unchanged_and_without_piling_up(
             self, jupyter, server_binary, tmp_path):
-        archive_size = 96 * 1024 * 1024
+        archive_size = 48 * 1024 * 1024
         kernel_id = jupyter.start_kernel()
         cache = jupyter.temp_dir / "nuvex-link" / "pipelines" / kernel_id / "c1"
         make_cache(cache, archive_size)
@@ -255,7 +255,7 @@ class TestExport:
         connection = raw_get(jupyter.port, jupyter.path(route), jupyter.token)
         try:
             head, through_jupyter = read_answer(
-                connection, pause_after=1024 * 1024, pause=3.0,
+                connection, pause_after=1024 * 1024, pause=2.0,
                 sample=lambda: peak.append(resident_bytes(jupyter.process.pid)))
         finally:
             connection.close()
@@ -282,12 +282,10 @@ class TestExport:
         # Each export dates its own pipeline.json, so the archives are compared by content.
         assert archive_content(through_jupyter) == archive_content(directly)
 
-    def test_a_browser_that_leaves_halfway_leaves_no_error_behind(self, start_jupyter):
-        # Jupyter logs answers below 300 only at debug level.
-        jupyter = start_jupyter(arguments=["--log-level=DEBUG"])
+    def test_a_browser_that_leaves_halfway_leaves_no_error_behind(self, jupyter):
         kernel_id = jupyter.start_kernel()
         cache = jupyter.temp_dir / "nuvex-link" / "pipelines" / kernel_id / "c1"
-        make_cache(cache, 32 * 1024 * 1024)
+        make_cache(cache, 16 * 1024 * 1024)
         message = pipeline_message(kernel_id, [component("c1", diskcache_dir=str(cache),
                                                          cached=True)])
         assert jupyter.request("POST", f"nuvex-link/kernels/{kernel_id}", message).status == 200
@@ -297,7 +295,8 @@ class TestExport:
         while received < 1024 * 1024:
             received += len(connection.recv(65536))
         connection.close()
-        wait_until(lambda: "200 GET /nuvex-link/cache/export" in jupyter.log(), 60,
+        wait_until(lambda: f"200 GET /nuvex-link/cache/export?kernel_id={kernel_id}" in
+                   jupyter.log(), 60,
                    "Jupyter to end the export")
         for failure in ("Uncaught exception", "Task exception", "Exception in callback"):
             assert failure not in jupyter.log()
@@ -350,12 +349,14 @@ def start_direct_server(binary, folder, jupyter, kernel_id):
 
 class TestLifecycle:
     @pytest.mark.parametrize("signal_number", [signal.SIGTERM, signal.SIGKILL])
-    def test_the_child_ends_with_jupyter(self, jupyter, signal_number):
+    def test_the_child_ends_with_jupyter(self, start_jupyter, signal_number):
+        jupyter = start_jupyter()
         child = jupyter.child_pid()
         jupyter.stop(signal_number)
         wait_until(lambda: not process_alive(child), 30, "the child to stop")
 
-    def test_a_dead_child_gives_503_until_it_is_started_again(self, jupyter):
+    def test_a_dead_child_gives_503_until_it_is_started_again(self, start_jupyter):
+        jupyter = start_jupyter()
         child = jupyter.child_pid()
         os.kill(child, signal.SIGKILL)
         wait_until(lambda: not process_alive(child), 30, "the child to die")
@@ -368,10 +369,11 @@ class TestLifecycle:
         assert jupyter.child_pid() != child
         assert "nuvex-link-server stopped (killed by SIGKILL)" in jupyter.log()
 
-    def test_an_answer_the_child_breaks_off_is_cut_off_for_the_browser_too(self, jupyter):
+    def test_an_answer_the_child_breaks_off_is_cut_off_for_the_browser_too(self, start_jupyter):
+        jupyter = start_jupyter()
         kernel_id = jupyter.start_kernel()
         cache = jupyter.temp_dir / "nuvex-link" / "pipelines" / kernel_id / "c1"
-        make_cache(cache, 48 * 1024 * 1024)
+        make_cache(cache, 24 * 1024 * 1024)
         message = pipeline_message(kernel_id, [component("c1", diskcache_dir=str(cache),
                                                          cached=True)])
         assert jupyter.request("POST", f"nuvex-link/kernels/{kernel_id}", message).status == 200
