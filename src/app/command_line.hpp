@@ -1,7 +1,9 @@
 #pragma once
 // The server's command line and how it sets up the process before serving.
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "host/router.hpp"
@@ -14,16 +16,24 @@ struct CommandLine {
     unsigned short port = 8888;
     std::filesystem::path root_dir;  // empty: the current directory
     std::string base_url = "/";
-    std::string token;  // empty: a random token
+    std::string token;  // empty: $NUVEX_LINK_TOKEN, else a random token
+    // The token came from the environment: it is kept out of the start-up banner, so that
+    // only the process that set it knows it.
+    bool token_from_environment = false;
     std::filesystem::path temp_dir;      // empty: $TMPDIR/nuvex-link
     std::filesystem::path snippets_dir;  // empty: the installed snippets
     std::string jupyter_url;
     std::string jupyter_token;
     std::filesystem::path veyra_settings;  // empty: $XDG_CONFIG_HOME/nuvex-link/veyra.json
     std::string log_level = "info";
+    // The notebook server this one serves: its runtime record is reported, its root folder
+    // diffed, and no runtime file of this server's own is written.
+    std::optional<std::int64_t> host_pid;
+    std::optional<int> parent_fd;  // stop when this pipe from the parent reaches its end
 };
 
-// Parses argv; prints help or an error and exits on a bad command line.
+// Parses argv (and $NUVEX_LINK_TOKEN, which it then removes from the environment so that no
+// child process inherits it); prints help or an error and exits on a bad command line.
 CommandLine parse_command_line(int argc, char** argv);
 
 // Sets the process-wide settings of the modules (temporary folder, snippets, platform
@@ -31,6 +41,10 @@ CommandLine parse_command_line(int argc, char** argv);
 void configure(const CommandLine& command_line);
 
 host::ServerOptions server_options(const CommandLine& command_line);
+
+// The first lines the server prints: where it listens, with its token unless the token came
+// from the environment.
+std::string start_up_banner(const CommandLine& command_line, const std::string& url_with_token);
 
 // Every route of the server.
 host::RouteTable make_routes();

@@ -5,8 +5,10 @@
 
 #include <csignal>
 #include <iostream>
+#include <optional>
 
 #include "app/command_line.hpp"
+#include "app/parent_watch.hpp"
 #include "logging/log.hpp"
 #include "nuvex_link/server/misc/child_process.hpp"
 #include "nuvex_link/veyra/platform_http.hpp"
@@ -33,10 +35,11 @@ int main(int argc, char** argv) {
 
     try {
         app::configure(command_line);
+        std::optional<app::ParentWatch> parent_watch;
+        if (command_line.parent_fd) parent_watch.emplace(*command_line.parent_fd);
         host::Server server(app::server_options(command_line), app::make_routes());
         server.start();
-        std::cout << "nuvex-link-server is running at:\n    " << server.url_with_token() << "\n"
-                  << std::flush;
+        std::cout << app::start_up_banner(command_line, server.url_with_token()) << std::flush;
         int signal_number = 0;
         sigwait(&stop_signals, &signal_number);
         logging::server_log().info("Stopping on signal " + std::to_string(signal_number));

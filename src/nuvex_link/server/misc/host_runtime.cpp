@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <boost/json/parse.hpp>
 #include <cerrno>
 #include <cmath>
@@ -13,8 +14,8 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "json_io/json_text.hpp"
 #include "host/runtime_dir.hpp"
+#include "json_io/json_text.hpp"
 
 namespace nuvex_link::server::misc {
 namespace {
@@ -102,7 +103,12 @@ fs::path runtime_file_path(std::int64_t pid) {
     return path;
 }
 
+// 0: this process.
+std::atomic<std::int64_t> described_process{0};
+
 }  // namespace
+
+void describe_host_process(std::int64_t pid) { described_process = pid; }
 
 JupyterServerAppInfoModel JupyterServerAppInfoModel::from_object(const json::object& fields) {
     JupyterServerAppInfoModel model;
@@ -130,7 +136,8 @@ json::object JupyterServerAppInfoModel::dict() const {
 }
 
 JupyterServerAppInfo::JupyterServerAppInfo(std::optional<std::int64_t> pid) {
-    json::object fields = read_runtime_object(runtime_file_path(pid.value_or(::getpid())));
+    json::object fields = read_runtime_object(runtime_file_path(pid.value_or(
+        described_process != 0 ? described_process.load() : std::int64_t{::getpid()})));
     // Older servers name the root directory "notebook_dir".
     if (!fields.contains("root_dir") && fields.contains("notebook_dir")) {
         fields["root_dir"] = fields["notebook_dir"];

@@ -30,11 +30,17 @@ struct JupyterServerAppInfoModel {
     boost::json::object dict() const;
 };
 
+// Makes this server describe the notebook server with that process id instead of itself:
+// server info reports its runtime record and the dataset diff works in its root folder. Set
+// once at start, before requests are taken.
+void describe_host_process(std::int64_t pid);
+
 // Information of running Jupyter serverapp. Made per request: it reflects the runtime file at
 // the moment it is constructed.
 class JupyterServerAppInfo {
-  public:
-    // Reads the runtime file of the server with that process id (default: this process).
+public:
+    // Reads the runtime file of the server with that process id (default: the process given to
+    // describe_host_process, else this process).
     // Fails with a text naming the file when it is missing, unreadable, not a JSON object or
     // not a valid record.
     explicit JupyterServerAppInfo(std::optional<std::int64_t> pid = std::nullopt);
@@ -53,7 +59,7 @@ class JupyterServerAppInfo {
     const std::optional<std::string>& url() const { return _server_info.url; }
     const std::optional<std::string>& version() const { return _server_info.version; }
 
-  private:
+private:
     JupyterServerAppInfoModel _server_info;
 };
 
