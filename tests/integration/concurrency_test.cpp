@@ -23,6 +23,7 @@
 #include "support/fake_platform.hpp"
 #include "support/pipelines.hpp"
 #include "support/raw_client.hpp"
+#include "support/slow_rsync.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_server.hpp"
 
@@ -282,37 +283,10 @@ TEST(Concurrency, ALoginToAHungPlatformHoldsBackNoDagRequest) {
     test_support::expect_json_answer(login, 502, R"({"message": "Veyra URL is invalid."})");
 }
 
-// A stand-in for rsync, first on the PATH while it lives: it runs the real one after a pause
-// (2 s for a dataset whose name holds "slow", 0.25 s otherwise) and records how many runs were
-// under way at once.
-class SlowRsync {
-public:
-    SlowRsync() : old_path_(std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin") {
-        const fs::path& folder = folder_.path();
-        fs::create_directories(folder / "running");
-        test_support::write_file(
-            folder / "bin" / "rsync",
-            "#!/bin/sh\nd='" + folder.string() +
-                "'\ntouch \"$d/running/$$\"; ls \"$d/running\" | wc -l >> \"$d/counts\"\n"
-                "case \"$*\" in *slow*) sleep 2;; *) sleep 0.25;; esac\n"
-                "/usr/bin/rsync \"$@\"; status=$?\nrm \"$d/running/$$\"; exit $status\n");
-        fs::permissions(folder / "bin" / "rsync", fs::perms::owner_all);
-        ::setenv("PATH", ((folder / "bin").string() + ":" + old_path_).c_str(), 1);
-    }
-    ~SlowRsync() { ::setenv("PATH", old_path_.c_str(), 1); }
-
-    bool started() const { return fs::exists(folder_.path() / "counts"); }
-    int most_at_once() const {
-        std::ifstream counts(folder_.path() / "counts");
-        int most = 0;
-        for (int count = 0; counts >> count;) most = std::max(most, count);
-        return most;
-    }
-
-private:
-    test_support::TempDir folder_{"nuvex-rsync"};
-    std::string old_path_;
-};
+// rsync after a pause: 2 s for a dataset whose name holds "slow", 0.25 s otherwise.
+test_support::SlowRsync slow_rsync() {
+    return test_support::SlowRsync(R"(case "$*" in *slow*) sleep 2;; *) sleep 0.25;; esac)");
+}
 
 // Dataset `name`, version 1, staged with one file edited.
 void make_dataset(const fs::path& root, const std::string& name) {
@@ -334,7 +308,7 @@ std::string diff_entry(std::string_view name) {
 constexpr const char* kDiff = "/nuvex-link/veyra/dataset/diff";
 
 TEST(Concurrency, ASlowDatasetDiffHoldsBackNoDagRequest) {
-    SlowRsync rsync;
+    const auto rsync = slow_rsync();
     TestServer server;
     store_other_pipeline(server);
     make_dataset(fs::absolute(server.root_dir()), "slow");
@@ -351,7 +325,7 @@ TEST(Concurrency, ASlowDatasetDiffHoldsBackNoDagRequest) {
 }
 
 TEST(Concurrency, TwoDiffsOfEveryDatasetRunAtMostEightRsyncTogether) {
-    SlowRsync rsync;
+    const auto rsync = slow_rsync();
     TestServer server;
     std::vector<std::string> names;
     for (int i = 0; i < 12; ++i) {

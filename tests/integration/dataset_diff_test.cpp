@@ -11,6 +11,7 @@
 #include <string>
 
 #include "json_io/json_text.hpp"
+#include "support/slow_rsync.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_server.hpp"
 
@@ -57,40 +58,16 @@ std::string message_text(const std::string& message) {
     return R"({"message": )" + json_io::to_json_text(json::string(message)) + "}";
 }
 
-// Puts a stand-in "rsync" first on the PATH that runs the real one after a delay chosen by the
-// dataset's name ("slow1", "slow2"; "not-utf8" prints a name that is not UTF-8) and records how
-// many runs were under way at once.
-class SlowRsyncPath {
-public:
-    SlowRsyncPath() : old_path_(std::getenv("PATH")) {
-        const fs::path& d = folder_.path();
-        fs::create_directories(d / "running");
-        test_support::write_file(
-            d / "bin" / "rsync",
-            "#!/bin/sh\nd='" + d.string() +
-                "'\ntouch \"$d/running/$$\"; ls \"$d/running\" | wc -l >> \"$d/counts\"\n"
-                "case \"$7\" in *slow2*) sleep 2;; *slow1*) sleep 1;; *) sleep 0.2;; esac\n"
-                "case \"$7\" in *not-utf8*) printf '>f+++++++++ \\377\\n'; exit 0;; esac\n"
-                "rm \"$d/running/$$\"; exec /usr/bin/rsync \"$@\"\n");
-        fs::permissions(d / "bin" / "rsync", fs::perms::owner_all);
-        ::setenv("PATH", ((d / "bin").string() + ":" + old_path_).c_str(), 1);
-    }
-    ~SlowRsyncPath() { ::setenv("PATH", old_path_.c_str(), 1); }
-
-    int most_at_once() const {
-        std::ifstream counts(folder_.path() / "counts");
-        int most = 0;
-        for (int count = 0; counts >> count;) most = std::max(most, count);
-        return most;
-    }
-
-private:
-    test_support::TempDir folder_;
-    std::string old_path_;
-};
+// rsync after a delay chosen by the dataset's name ("slow1", "slow2"); "not-utf8" prints a
+// name that is not UTF-8 instead.
+test_support::SlowRsync slow_rsync_path() {
+    return test_support::SlowRsync(
+        "case \"$7\" in *slow2*) sleep 2;; *slow1*) sleep 1;; *) sleep 0.2;; esac\n"
+        "case \"$7\" in *not-utf8*) printf '>f+++++++++ \\377\\n'; exit 0;; esac");
+}
 
 TEST(DatasetDiff, AllDatasetsInFinishingOrderAtMostEightAtOnce) {
-    SlowRsyncPath slow_rsync;
+    const auto slow_rsync = slow_rsync_path();
     TestServer server;
     const fs::path root = fs::absolute(server.root_dir());
     expect_json_answer(server.get(kDiff), 200,
@@ -114,7 +91,7 @@ TEST(DatasetDiff, AllDatasetsInFinishingOrderAtMostEightAtOnce) {
 }
 
 TEST(DatasetDiff, FailedRunAnswers500WithTheEntriesFinishedBeforeIt) {
-    SlowRsyncPath slow_rsync;
+    const auto slow_rsync = slow_rsync_path();
     TestServer server;
     const fs::path root = fs::absolute(server.root_dir());
     make_dataset(root, "quick", "v1");
@@ -132,7 +109,7 @@ TEST(DatasetDiff, FailedRunAnswers500WithTheEntriesFinishedBeforeIt) {
 }
 
 TEST(DatasetDiff, OutputThatIsNotUtf8FailsTheRequestInsteadOfDroppingTheDataset) {
-    SlowRsyncPath slow_rsync;
+    const auto slow_rsync = slow_rsync_path();
     TestServer server;
     make_dataset(fs::absolute(server.root_dir()), "quick", "v1");
     make_dataset(fs::absolute(server.root_dir()), "not-utf8", "v1");

@@ -162,6 +162,20 @@ private:
     unsigned short port_ = 0;
 };
 
+// Marks kernel k1 as running and stores a pipeline whose one component is cached in `cache`;
+// the status of the post.
+int store_cached_pipeline(const ServerProcess& server, const fs::path& cache) {
+    test_support::write_file(server.runtime_dir() / "kernel-k1.json", "{}");
+    const auto pipeline = test_support::make_pipeline(
+        "k1",
+        {test_support::make_component("c1", "x = 1", "successful", "cached", cache.string())});
+    return test_support::raw_exchange(
+               server.port(),
+               server.request("POST", "/nuvex-link/kernels/k1",
+                              test_support::pipeline_updated(pipeline), "Connection: close\r\n"))
+        .status;
+}
+
 TEST(Shutdown, SigtermWhenIdleRemovesTheRuntimeFile) {
     ServerProcess server;
     const auto runtime_file = server.runtime_file();
@@ -190,16 +204,7 @@ TEST(Shutdown, SigtermDuringACacheExportRemovesItsTemporaryFolder) {
             out.write(block.data(), static_cast<std::streamsize>(block.size()));
         }
     }
-    test_support::write_file(server.runtime_dir() / "kernel-k1.json", "{}");
-    const auto pipeline = test_support::make_pipeline(
-        "k1",
-        {test_support::make_component("c1", "x = 1", "successful", "cached", cache.string())});
-    ASSERT_EQ(test_support::raw_exchange(
-                  server.port(),
-                  server.request("POST", "/nuvex-link/kernels/k1",
-                                 test_support::pipeline_updated(pipeline), "Connection: close\r\n"))
-                  .status,
-              200);
+    ASSERT_EQ(store_cached_pipeline(server, cache), 200);
 
     // A client that asks for the export and never reads it.
     test_support::RawConnection downloader(server.port(), 4096);
@@ -257,16 +262,7 @@ TEST(Shutdown, SigtermDuringADownloadCutsItShortWithoutAJsonText) {
     ServerProcess server;
     const fs::path cache = server.tmp() / "nuvex-link" / "pipelines" / "k1" / "c1";
     write_incompressible(cache / "data.bin", 24u << 20);
-    test_support::write_file(server.runtime_dir() / "kernel-k1.json", "{}");
-    const auto pipeline = test_support::make_pipeline(
-        "k1",
-        {test_support::make_component("c1", "x = 1", "successful", "cached", cache.string())});
-    ASSERT_EQ(test_support::raw_exchange(
-                  server.port(),
-                  server.request("POST", "/nuvex-link/kernels/k1",
-                                 test_support::pipeline_updated(pipeline), "Connection: close\r\n"))
-                  .status,
-              200);
+    ASSERT_EQ(store_cached_pipeline(server, cache), 200);
 
     // A client that reads the head of the download, then no more for now.
     test_support::RawConnection downloader(server.port(), 4096);
