@@ -12,7 +12,9 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <chrono>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <type_traits>
@@ -32,8 +34,9 @@ public:
     bool wait_idle(std::chrono::steady_clock::time_point deadline);
 
 private:
-    struct State;
-    State& state();
+    std::mutex mutex_;
+    std::condition_variable idle_;
+    int running_ = 0;
 };
 
 template <class Function>
