@@ -168,6 +168,11 @@ function svgFromText(text) {
       }
     }
   }
+  // Graphviz sizes the picture in points; drawn one point to a pixel it fits more on screen.
+  for (const side of ['width', 'height']) {
+    const size = /^([0-9.]+)pt$/.exec(root.getAttribute(side) || '');
+    if (size) root.setAttribute(side, size[1]);
+  }
   return document.importNode(root, true);
 }
 

@@ -342,10 +342,15 @@ std::string render_svg(const PipelineDrawing& drawing) {
     set_default(graph, AGRAPH, "nodesep", "0.3");
     set_default(graph, AGRAPH, "ranksep", "0.45");
     set_default(graph, AGRAPH, "pad", "0.1");
+    // Bounds on dot's network simplex and crossing passes: a pipeline with long edges
+    // otherwise takes seconds (5 s for 200 components, measured) for a slightly tidier picture.
+    set_default(graph, AGRAPH, "nslimit", "1");
+    set_default(graph, AGRAPH, "nslimit1", "1");
+    set_default(graph, AGRAPH, "mclimit", "0.5");
     set_default(graph, AGNODE, "shape", "box");
     set_default(graph, AGNODE, "style", "rounded,filled");
     set_default(graph, AGNODE, "fontname", "Helvetica");
-    set_default(graph, AGNODE, "fontsize", "11");
+    set_default(graph, AGNODE, "fontsize", "12");
     set_default(graph, AGNODE, "fontcolor", "#1f2933");
     set_default(graph, AGNODE, "margin", "0.14,0.06");
     set_default(graph, AGNODE, "penwidth", "1.3");
