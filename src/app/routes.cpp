@@ -11,6 +11,9 @@
 #include "nuvex_link/server/handlers/veyra/account_gate.hpp"
 #include "nuvex_link/server/handlers/veyra/project_pick.hpp"
 #include "nuvex_link/server/handlers/veyra/registry_pick.hpp"
+#include "nuvex_link/server/handlers/view/graph_picture.hpp"
+#include "nuvex_link/server/handlers/view/kernel_list.hpp"
+#include "nuvex_link/server/handlers/view/page_files.hpp"
 
 namespace app {
 
@@ -41,6 +44,13 @@ host::RouteTable make_routes() {
                make_handler<veyra::NuvexVeyraModelRegistryHandler>());
     routes.add("/nuvex-link/snippets/generate", {"POST"},
                make_handler<snippet::SnippetGenerateHandler>());
+    // The pipeline page. Its static files hold no user data and load without the token.
+    routes.add("/nuvex-link/view/", {"GET"}, make_handler<view::PipelinePageHandler>());
+    routes.add("/nuvex-link/view/kernels", {"GET"}, make_handler<view::PipelineKernelsHandler>());
+    routes.add("/nuvex-link/view/kernels/{kernel_id}/graph.svg", {"GET"},
+               make_handler<view::PipelineGraphHandler>());
+    routes.add_without_token("/nuvex-link/view/static/{file}",
+                             make_handler<view::PipelinePageFileHandler>());
     return routes;
 }
 

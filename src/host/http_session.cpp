@@ -180,7 +180,8 @@ void HttpSession::on_header(beast::error_code error) {
     if (std::find(methods.begin(), methods.end(), request_.method) == methods.end()) {
         return refuse(405, "Method Not Allowed");
     }
-    if (!is_authenticated(request_.query, request_.headers, context_.token)) {
+    if (match_->route->needs_token &&
+        !is_authenticated(request_.query, request_.headers, context_.token)) {
         return refuse(403, "Forbidden");
     }
     if (match_->route->kind == RouteKind::websocket && !beast::websocket::is_upgrade(header)) {

@@ -33,6 +33,11 @@ void RouteTable::add_websocket(std::string_view pattern) {
     routes_.push_back({RouteKind::websocket, split_segments(pattern), {"GET"}, nullptr, nullptr});
 }
 
+void RouteTable::add_without_token(std::string_view pattern, HandlerFactory make) {
+    routes_.push_back(
+        {RouteKind::http, split_segments(pattern), {"GET"}, std::move(make), {}, false});
+}
+
 std::optional<RouteMatch> RouteTable::match(std::string_view path) const {
     // Segments are split on the raw path and decoded afterwards, so an escaped "/" stays
     // inside its segment.

@@ -28,6 +28,9 @@ struct Route {
     std::vector<std::string> methods;   // "GET", "POST"
     HandlerFactory make;
     BodyPreparer prepare_body;
+    // False only for files that hold no user data (a page's scripts and styles), which a
+    // browser fetches without the token, as notebook servers serve theirs.
+    bool needs_token = true;
 };
 
 struct RouteMatch {
@@ -40,6 +43,8 @@ public:
     void add(std::string_view pattern, std::vector<std::string> methods, HandlerFactory make,
              BodyPreparer prepare_body = {});
     void add_websocket(std::string_view pattern);
+    // A GET route that answers without the token.
+    void add_without_token(std::string_view pattern, HandlerFactory make);
 
     // Matches a decoded request path (without the base URL prefix). A placeholder takes one
     // non-empty segment.

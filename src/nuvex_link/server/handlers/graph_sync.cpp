@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "host/blocking_call.hpp"
+#include "host/kernel_manager.hpp"
 #include "json_io/json_order.hpp"
 #include "json_io/json_text.hpp"
-#include "host/kernel_manager.hpp"
 #include "nuvex_link/server/handlers/json_answer.hpp"
 #include "nuvex_link/server/handlers/ws_handler.hpp"
 #include "nuvex_link/server/misc/functions.hpp"
@@ -160,7 +160,7 @@ void DAGHandler::post(const host::PathArgs& path_args) {
             // only when some connection will receive it.
             if (!unchanged && has_connections(kernel_id)) body["successful"] = update.dict();
             CabinetEntry entry{std::make_shared<const NuvexLinkPipelineModel>(std::move(pipeline)),
-                               nullptr};
+                               nullptr, nullptr};
             if (stored == dag_cabinet.end()) {
                 dag_cabinet.emplace(kernel_id, std::move(entry));
             } else {

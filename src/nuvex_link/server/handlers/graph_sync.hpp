@@ -25,6 +25,8 @@ struct CabinetEntry {
     // The GET answer (the pipeline's update from an empty one) as JSON text, made on the first
     // GET; answers share it rather than copying it.
     std::shared_ptr<const std::string> full_update_text;
+    // The pipeline's picture as SVG text, drawn on the first request for it.
+    std::shared_ptr<const std::string> graph_svg;
 };
 
 // Kernel id -> that kernel's current pipeline. Touched only on the handlers' strand.

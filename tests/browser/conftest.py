@@ -1,0 +1,145 @@
+"""The server (a child process on a free loopback port) and headless Chromium for the page tests."""
+
+import json
+import os
+import secrets
+import shutil
+import subprocess
+import tempfile
+import time
+import urllib.error
+import urllib.parse
+import urllib.request
+from pathlib import Path
+
+import pytest
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.support.ui import WebDriverWait
+
+SERVER = os.environ.get("NUVEX_LINK_SERVER", "")
+ARTIFACTS = Path(os.environ.get("NUVEX_BROWSER_ARTIFACTS", tempfile.gettempdir()))
+
+
+def wait_for(condition, timeout, what):
+    """Polls condition until it gives something true; fails naming what was awaited."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(0.02)
+
+
+class Server:
+    def __init__(self, folder: Path):
+        self.folder = folder
+        self.token = secrets.token_hex(16)
+        self.root = folder / "root"
+        self.runtime = folder / "runtime"
+        self.temp = folder / "temp"
+        for path in (self.root, self.runtime, self.temp):
+            path.mkdir(parents=True)
+        environment = dict(os.environ, JUPYTER_RUNTIME_DIR=str(self.runtime))
+        self.process = subprocess.Popen(
+            [SERVER, "--port", "0", "--token", self.token, "--root-dir", str(self.root),
+             "--temp-dir", str(self.temp), "--veyra-settings", str(folder / "veyra.json")],
+            env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        record = wait_for(self._runtime_record, 20, "the server's runtime file")
+        self.base = "http://127.0.0.1:%d/nuvex-link/" % record["port"]
+
+    def _runtime_record(self):
+        if self.process.poll() is not None:
+            raise AssertionError("the server exited with %s" % self.process.returncode)
+        for path in self.runtime.glob("jpserver-*.json"):
+            try:
+                return json.loads(path.read_text())
+            except ValueError:
+                return None  # still being written
+        return None
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(timeout=10)
+
+    def request(self, method, path, body=None):
+        """(status, headers, body bytes) of a request with the token."""
+        data = None if body is None else json.dumps(body).encode()
+        request = urllib.request.Request(self.base + path, data=data, method=method,
+                                         headers={"Authorization": "token " + self.token})
+        try:
+            with urllib.request.urlopen(request, timeout=30) as response:
+                return response.status, response.headers, response.read()
+        except urllib.error.HTTPError as error:
+            return error.code, error.headers, error.read()
+
+    def post_pipeline(self, kernel_id, components, name="analysis.ipynb"):
+        (self.runtime / ("kernel-%s.json" % kernel_id)).write_text("{}")
+        status, _, body = self.request("POST", "kernels/" + urllib.parse.quote(kernel_id, safe=""), {
+            "procedure": "pipeline:updated", "status": "successful", "msg": "",
+            "successful": {"identifier": kernel_id, "name": name, "diskcache_dir": None,
+                           "graph": {"components": components}}})
+        assert status == 200, body
+
+    def page_url(self, kernel_id=None):
+        query = {"token": self.token}
+        if kernel_id is not None:
+            query["kernel_id"] = kernel_id
+        return self.base + "view/?" + urllib.parse.urlencode(query)
+
+
+def component(identifier, name, parents=(), status="successful", cache="not_cached", cache_dir=None):
+    return {"identifier": identifier, "name": name, "code": "%s = step()" % identifier,
+            "diskcache_dir": cache_dir, "execution_status": status, "diskcache_status": cache,
+            "metadata": {}, "parents": [{"id": parent} for parent in parents]}
+
+
+@pytest.fixture
+def server(tmp_path):
+    running = Server(tmp_path)
+    yield running
+    running.stop()
+
+
+@pytest.fixture(scope="session")
+def downloads():
+    folder = Path(tempfile.mkdtemp(prefix="nuvex-downloads-"))
+    yield folder
+    shutil.rmtree(folder, ignore_errors=True)
+
+
+@pytest.fixture(scope="session")
+def browser(downloads):
+    profile = tempfile.mkdtemp(prefix="nuvex-chromium-")
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                     "--disable-background-networking", "--disable-component-update",
+                     "--disable-sync", "--no-first-run", "--window-size=1366,1000",
+                     "--user-data-dir=" + profile):
+        options.add_argument(argument)
+    options.add_experimental_option("prefs", {
+        "download.default_directory": str(downloads), "download.prompt_for_download": False})
+    driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    driver.execute_cdp_cmd("Browser.setDownloadBehavior",
+                           {"behavior": "allow", "downloadPath": str(downloads)})
+    yield driver
+    driver.quit()
+    shutil.rmtree(profile, ignore_errors=True)
+
+
+@pytest.fixture
+def artifacts():
+    ARTIFACTS.mkdir(parents=True, exist_ok=True)
+    return ARTIFACTS
+
+
+def node_titles(driver):
+    return driver.execute_script(
+        "return [...document.querySelectorAll('#graph svg g.node > title')].map(t => t.textContent)")
+
+
+def wait_for_nodes(driver, count, timeout=5):
+    WebDriverWait(driver, timeout).until(lambda d: len(node_titles(d)) == count)
