@@ -7,15 +7,14 @@
 // can starve the others. The server waits for the calls still running before it stops, so a
 // result never reaches a strand that is gone.
 
-#include <boost/asio/async_result.hpp>
 #include <boost/asio/associated_executor.hpp>
+#include <boost/asio/async_result.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/use_awaitable.hpp>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <type_traits>
 #include <utility>
@@ -39,40 +38,49 @@ private:
     int running_ = 0;
 };
 
+// Not a coroutine itself: the function is moved straight into the thread. GCC 12 destroys a
+// lambda passed by value to a coroutine twice, and so does it a temporary of a co_await
+// expression: callers capture by reference what the lambda must not own.
 template <class Function>
-Awaitable<std::invoke_result_t<Function>> run_blocking(Function function) {
+auto run_blocking(Function function) {
     using Result = std::invoke_result_t<Function>;
-    using Kept = std::conditional_t<std::is_void_v<Result>, bool, Result>;
-    std::optional<Kept> result;
-    std::exception_ptr failure;
-    // The frame outlives the thread's use of these: the coroutine resumes only after it.
-    co_await boost::asio::async_initiate<const boost::asio::use_awaitable_t<>&, void()>(
-        [&](auto resume) {
-            BlockingCalls::instance().begin();
-            try {
-                std::thread([&, resume = std::move(resume)]() mutable {
-                    try {
-                        if constexpr (std::is_void_v<Result>) {
-                            function();
-                            result.emplace(true);
-                        } else {
-                            result.emplace(function());
-                        }
-                    } catch (...) {
-                        failure = std::current_exception();
+    constexpr bool gives_nothing = std::is_void_v<Result>;
+    using Kept = std::conditional_t<gives_nothing, bool, Result>;
+    auto start = [function = std::move(function)](auto resume) mutable {
+        BlockingCalls::instance().begin();
+        try {
+            std::thread([function = std::move(function), resume = std::move(resume)]() mutable {
+                std::exception_ptr failure;
+                Kept result{};
+                try {
+                    if constexpr (gives_nothing) {
+                        function();
+                    } else {
+                        result = function();
                     }
-                    auto executor = boost::asio::get_associated_executor(resume);
-                    boost::asio::post(executor, std::move(resume));
-                    BlockingCalls::instance().end();
-                }).detach();
-            } catch (...) {
+                } catch (...) {
+                    failure = std::current_exception();
+                }
+                auto strand = boost::asio::get_associated_executor(resume);
+                boost::asio::post(strand, [resume = std::move(resume), failure,
+                                           result = std::move(result)]() mutable {
+                    if constexpr (gives_nothing) {
+                        std::move(resume)(failure);
+                    } else {
+                        std::move(resume)(failure, std::move(result));
+                    }
+                });
                 BlockingCalls::instance().end();
-                throw;
-            }
-        },
-        boost::asio::use_awaitable);
-    if (failure) std::rethrow_exception(failure);
-    if constexpr (!std::is_void_v<Result>) co_return std::move(*result);
+            }).detach();
+        } catch (...) {
+            BlockingCalls::instance().end();
+            throw;
+        }
+    };
+    using Signature =
+        std::conditional_t<gives_nothing, void(std::exception_ptr), void(std::exception_ptr, Kept)>;
+    return boost::asio::async_initiate<const boost::asio::use_awaitable_t<>&, Signature>(
+        std::move(start), boost::asio::use_awaitable);
 }
 
 }  // namespace host

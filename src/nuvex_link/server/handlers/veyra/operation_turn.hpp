@@ -5,10 +5,8 @@
 // requests behind it.
 
 #include <mutex>
-#include <type_traits>
 #include <utility>
 
-#include "host/awaitable.hpp"
 #include "host/blocking_call.hpp"
 
 namespace nuvex_link::server::handlers::veyra {
@@ -16,8 +14,8 @@ namespace nuvex_link::server::handlers::veyra {
 std::mutex& veyra_operation_turn();
 
 template <class Operation>
-host::Awaitable<std::invoke_result_t<Operation>> run_veyra_operation(Operation operation) {
-    co_return co_await host::run_blocking([operation = std::move(operation)]() mutable {
+auto run_veyra_operation(Operation operation) {
+    return host::run_blocking([operation = std::move(operation)]() mutable {
         const std::lock_guard turn(veyra_operation_turn());
         return operation();
     });

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "host/blocking_call.hpp"
 #include "nuvex_link/server/handlers/graph_sync.hpp"
 #include "nuvex_link/server/handlers/json_answer.hpp"
 #include "nuvex_link/server/misc/pipeline_graph.hpp"
@@ -19,17 +20,26 @@ void PipelineGraphHandler::get(const host::PathArgs& path_args) {
             boost::json::object{{"message", "kernel_id: '" + kernel_id + "' not valid."}});
         return;
     }
-    std::shared_ptr<const std::string> svg = entry->second.graph_svg;
-    if (!svg) {
-        // The layout works on its own reference to the pipeline, and its picture is kept only
-        // while that pipeline is still the stored one.
-        const auto pipeline = entry->second.pipeline;
-        svg = std::make_shared<const std::string>(misc::pipeline_svg(*pipeline));
-        const auto current = dag_cabinet.find(kernel_id);
-        if (current != dag_cabinet.end() && current->second.pipeline == pipeline) {
-            current->second.graph_svg = svg;
-        }
+    if (auto svg = entry->second.graph_svg) return _finish_with_svg(std::move(svg));
+    // The layout takes tens of milliseconds: it runs off the strand, on its own reference to the
+    // pipeline, and its picture is kept only while that pipeline is still the stored one.
+    wait_for(_draw(kernel_id, entry->second.pipeline));
+}
+
+host::Task PipelineGraphHandler::_draw(
+    std::string kernel_id,
+    std::shared_ptr<const nuvex_link_core::NuvexLinkPipelineModel> pipeline) {
+    // By reference: GCC 12 destroys what a temporary in a co_await expression owns twice.
+    auto svg = co_await host::run_blocking(
+        [&pipeline] { return std::make_shared<const std::string>(misc::pipeline_svg(*pipeline)); });
+    const auto current = dag_cabinet.find(kernel_id);
+    if (current != dag_cabinet.end() && current->second.pipeline == pipeline) {
+        current->second.graph_svg = svg;
     }
+    _finish_with_svg(std::move(svg));
+}
+
+void PipelineGraphHandler::_finish_with_svg(std::shared_ptr<const std::string> svg) {
     set_header("Content-Type", "image/svg+xml; charset=utf-8");
     set_header("Cache-Control", "no-store");
     set_header("X-Content-Type-Options", "nosniff");

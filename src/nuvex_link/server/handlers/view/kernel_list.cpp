@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/blocking_call.hpp"
 #include "nuvex_link/server/handlers/graph_sync.hpp"
 #include "nuvex_link/server/handlers/json_answer.hpp"
 #include "nuvex_link/server/misc/get_dir_size.hpp"
@@ -55,14 +56,24 @@ boost::json::object kernel_summary(const std::string& kernel_id,
 }  // namespace
 
 void PipelineKernelsHandler::get(const host::PathArgs&) {
-    std::vector<const DagCabinet::value_type*> entries;
-    for (const auto& entry : dag_cabinet) entries.push_back(&entry);
-    std::sort(entries.begin(), entries.end(),
-              [](const auto* left, const auto* right) { return left->first < right->first; });
-    boost::json::array kernels;
-    for (const auto* entry : entries) {
-        kernels.push_back(kernel_summary(entry->first, *entry->second.pipeline));
-    }
+    // The pipelines as they stand now, by kernel id; their cache folders are walked off the
+    // strand.
+    KernelPipelines pipelines;
+    for (const auto& [kernel_id, entry] : dag_cabinet)
+        pipelines.emplace_back(kernel_id, entry.pipeline);
+    std::sort(pipelines.begin(), pipelines.end(),
+              [](const auto& left, const auto& right) { return left.first < right.first; });
+    wait_for(_answer(std::move(pipelines)));
+}
+
+host::Task PipelineKernelsHandler::_answer(KernelPipelines pipelines) {
+    boost::json::array kernels = co_await host::run_blocking([&pipelines] {
+        boost::json::array summaries;
+        for (const auto& [kernel_id, pipeline] : pipelines) {
+            summaries.push_back(kernel_summary(kernel_id, *pipeline));
+        }
+        return summaries;
+    });
     finish_with_json(*this, HTTPStatus::OK, kernels);
 }
 

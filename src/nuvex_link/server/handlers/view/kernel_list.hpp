@@ -1,7 +1,14 @@
 #pragma once
 // The kernels that have a pipeline, as the pipeline page lists them.
 
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "host/api_handler.hpp"
+#include "host/awaitable.hpp"
+#include "nuvex_link_core/models.hpp"
 
 namespace nuvex_link::server::handlers::view {
 
@@ -11,6 +18,11 @@ public:
 
     // [{"kernel_id", "name", "components", "cached", "cache_bytes"}], by kernel id.
     void get(const host::PathArgs& path_args) override;
+
+private:
+    using KernelPipelines = std::vector<
+        std::pair<std::string, std::shared_ptr<const nuvex_link_core::NuvexLinkPipelineModel>>>;
+    host::Task _answer(KernelPipelines pipelines);
 };
 
 }  // namespace nuvex_link::server::handlers::view
