@@ -4,13 +4,13 @@
 // usage: ws_fanout_tool PORT TOKEN [CONNECTIONS=100] [MESSAGES=3000] [TIMEOUT_S=120] [POSTERS=4]
 // prints one JSON line: deliveries, seconds, deliveries_per_s, posts_per_s.
 
+#include <atomic>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <iostream>

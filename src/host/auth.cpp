@@ -1,7 +1,8 @@
 #include "host/auth.hpp"
 
-#include <random>
 #include <strings.h>
+
+#include <random>
 
 namespace host {
 namespace {

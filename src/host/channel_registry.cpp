@@ -33,7 +33,8 @@ std::vector<std::shared_ptr<Channel>> ChannelRegistry::snapshot() const {
     return open;
 }
 
-std::vector<std::shared_ptr<Channel>> ChannelRegistry::snapshot(const std::string& kernel_id) const {
+std::vector<std::shared_ptr<Channel>> ChannelRegistry::snapshot(
+    const std::string& kernel_id) const {
     const std::lock_guard lock(mutex_);
     std::vector<std::shared_ptr<Channel>> open;
     for (const auto& weak : channels_) {

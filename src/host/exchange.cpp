@@ -10,8 +10,8 @@
 
 #include "host/http_error.hpp"
 #include "host/request_log.hpp"
-#include "logging/log.hpp"
 #include "json_io/json_text.hpp"
+#include "logging/log.hpp"
 
 namespace host {
 namespace {
@@ -99,17 +99,17 @@ Task Exchange::flush() {
     if (!pending_.empty()) bytes += chunked_ ? chunk_of(pending_) : pending_;
     pending_.clear();
     if (bytes.empty()) co_return;
-    const bool written = co_await boost::asio::async_initiate<
-        const boost::asio::use_awaitable_t<>&, void(bool)>(
-        [&](auto resume) {
-            // The handler resumes on its own strand, never inside the session's completion.
-            auto shared = std::make_shared<decltype(resume)>(std::move(resume));
-            auto strand = boost::asio::get_associated_executor(*shared);
-            sink_->send({std::move(bytes), {}, false, {}}, [shared, strand](bool taken) {
-                boost::asio::post(strand, [shared, taken] { std::move(*shared)(taken); });
-            });
-        },
-        boost::asio::use_awaitable);
+    const bool written =
+        co_await boost::asio::async_initiate<const boost::asio::use_awaitable_t<>&, void(bool)>(
+            [&](auto resume) {
+                // The handler resumes on its own strand, never inside the session's completion.
+                auto shared = std::make_shared<decltype(resume)>(std::move(resume));
+                auto strand = boost::asio::get_associated_executor(*shared);
+                sink_->send({std::move(bytes), {}, false, {}}, [shared, strand](bool taken) {
+                    boost::asio::post(strand, [shared, taken] { std::move (*shared)(taken); });
+                });
+            },
+            boost::asio::use_awaitable);
     if (!written) throw StreamClosed("Stream is closed");
 }
 

@@ -16,12 +16,12 @@
 #include "host/auth.hpp"
 #include "host/exchange.hpp"
 #include "host/http_error.hpp"
-#include "json_io/json_body.hpp"
-#include "logging/log.hpp"
 #include "host/query_string.hpp"
 #include "host/request_log.hpp"
 #include "host/socket_transfer.hpp"
 #include "host/websocket_session.hpp"
+#include "json_io/json_body.hpp"
+#include "logging/log.hpp"
 
 namespace host {
 namespace beast = boost::beast;
@@ -248,12 +248,12 @@ void HttpSession::read_body_directly(std::shared_ptr<std::string> body, std::siz
     stream_.expires_after(kReadTimeout);
     char* const at = body->data() + received;
     const std::size_t left = body->size() - received;
-    stream_.async_read_some(
-        net::buffer(at, left),
-        [self = shared_from_this(), body, received](beast::error_code error, std::size_t n) mutable {
-            if (error) return;
-            self->read_body_directly(std::move(body), received + n);
-        });
+    stream_.async_read_some(net::buffer(at, left),
+                            [self = shared_from_this(), body, received](beast::error_code error,
+                                                                        std::size_t n) mutable {
+                                if (error) return;
+                                self->read_body_directly(std::move(body), received + n);
+                            });
 }
 
 void HttpSession::hand_over() {

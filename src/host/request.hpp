@@ -40,8 +40,8 @@ struct Request {
     std::string target;  // as received: path and query
     std::string path;    // raw path below the base URL
     std::string client;  // the peer's address
-    Fields query;      // decoded name/value pairs, in order
-    Fields headers;    // as received
+    Fields query;        // decoded name/value pairs, in order
+    Fields headers;      // as received
     // Shared, so that what the route keeps of a parsed body may point into it; null when the
     // request has none.
     std::shared_ptr<const std::string> body;

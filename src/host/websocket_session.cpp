@@ -9,6 +9,7 @@
 #include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/websocket/detail/hybi13.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
+#include <chrono>
 #include <cstring>
 
 #include "host/socket_transfer.hpp"
@@ -198,23 +199,24 @@ void WebSocketSession::queue_control(unsigned char opcode, std::string_view payl
 }
 
 void WebSocketSession::write_message(std::shared_ptr<const std::string> text) {
-    net::post(stream_.get_executor(), [self = shared_from_this(), text = std::move(text)]() mutable {
-        if (self->closed_ || self->closing_) return;
-        // A message is always taken when nothing else is being written, whatever its size;
-        // only what piles up behind the write in flight counts against the limit.
-        if (self->writing_ && self->queued_bytes_ + text->size() > kQueueLimit) {
-            logging::server_log().warning(
-                "Closing a websocket connection of kernel " + self->kernel_id_ +
-                ": its client is not reading (" +
-                std::to_string((self->queued_bytes_ + text->size()) >> 20) +
-                " MiB waiting to be sent, the limit is " + std::to_string(kQueueLimit >> 20) +
-                " MiB)");
-            return self->shut();
-        }
-        self->queued_bytes_ += text->size();
-        self->queue_.push_back(std::move(text));
-        if (!self->writing_) self->write_next();
-    });
+    net::post(stream_.get_executor(),
+              [self = shared_from_this(), text = std::move(text)]() mutable {
+                  if (self->closed_ || self->closing_) return;
+                  // A message is always taken when nothing else is being written, whatever its
+                  // size; only what piles up behind the write in flight counts against the limit.
+                  if (self->writing_ && self->queued_bytes_ + text->size() > kQueueLimit) {
+                      logging::server_log().warning(
+                          "Closing a websocket connection of kernel " + self->kernel_id_ +
+                          ": its client is not reading (" +
+                          std::to_string((self->queued_bytes_ + text->size()) >> 20) +
+                          " MiB waiting to be sent, the limit is " +
+                          std::to_string(kQueueLimit >> 20) + " MiB)");
+                      return self->shut();
+                  }
+                  self->queued_bytes_ += text->size();
+                  self->queue_.push_back(std::move(text));
+                  if (!self->writing_) self->write_next();
+              });
 }
 
 void WebSocketSession::write_next() {
@@ -257,9 +259,29 @@ void WebSocketSession::write_next() {
                                                  !self->in_flight_control_.empty() &&
                                                  self->control_.empty();
                          self->in_flight_control_.clear();
-                         if (sent_close) return self->shut();
+                         if (sent_close) return self->close_after_close_frame();
                          if (!self->queue_.empty() || !self->control_.empty()) self->write_next();
                      });
+}
+
+void WebSocketSession::close_after_close_frame() {
+    // The client may still be sending. Closing with its bytes unread would reset the connection,
+    // and the reset can overtake the close frame on its way: end the sending side, then read and
+    // drop until the client closes too, for a few seconds at most.
+    closed_ = true;
+    ChannelRegistry::instance().remove(this);
+    beast::error_code ignored;
+    stream_.socket().shutdown(net::ip::tcp::socket::shutdown_send, ignored);
+    stream_.expires_after(std::chrono::seconds(5));
+    drain();
+}
+
+void WebSocketSession::drain() {
+    stream_.async_read_some(in_.prepare(64 * 1024),
+                            [self = shared_from_this()](beast::error_code error, std::size_t) {
+                                if (!error) return self->drain();
+                                self->stream_.close();
+                            });
 }
 
 void WebSocketSession::shut() {

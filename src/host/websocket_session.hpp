@@ -41,6 +41,8 @@ private:
     void queue_control(unsigned char opcode, std::string_view payload);
     void write_next();
     void shut();
+    void close_after_close_frame();
+    void drain();
 
     boost::beast::tcp_stream stream_;
     std::string kernel_id_;

@@ -23,8 +23,8 @@ void Log::write(LogLevel level, std::string_view text) {
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
     const std::lock_guard lock(mutex);
-    std::fprintf(stderr, "[%s %s NuvexLink] %.*s\n", kLevelLetters[static_cast<int>(level)],
-                 stamp, static_cast<int>(text.size()), text.data());
+    std::fprintf(stderr, "[%s %s NuvexLink] %.*s\n", kLevelLetters[static_cast<int>(level)], stamp,
+                 static_cast<int>(text.size()), text.data());
 }
 
 Log& server_log() {

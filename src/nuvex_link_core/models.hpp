@@ -48,7 +48,8 @@ public:
     explicit NuvexLinkComponentModel(const boost::json::object& json);
     NuvexLinkComponentModel(std::string_view text, std::string_view identifier,
                             std::string_view diskcache_dir, std::string_view execution_status,
-                            std::string_view diskcache_status, json_io::JsonFingerprint fingerprint);
+                            std::string_view diskcache_status,
+                            json_io::JsonFingerprint fingerprint);
 
 private:
     friend class NuvexLinkPipelineModel;

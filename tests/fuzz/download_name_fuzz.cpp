@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "fuzz_check.hpp"
-#include "uri/percent_coding.hpp"
 #include "nuvex_link/server/misc/download_name.hpp"
+#include "uri/percent_coding.hpp"
 
 using fuzz_support::check;
 

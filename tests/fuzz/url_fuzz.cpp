@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "fuzz_check.hpp"
-#include "uri/percent_coding.hpp"
 #include "host/query_string.hpp"
 #include "host/router.hpp"
+#include "uri/percent_coding.hpp"
 
 namespace {
 

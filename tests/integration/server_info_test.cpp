@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "json_io/json_text.hpp"
 #include "host/runtime_dir.hpp"
+#include "json_io/json_text.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_server.hpp"
 
@@ -65,7 +65,8 @@ TEST(ServerInfo, OlderServersFileAndMissingFile) {
               R"({"base_url": null, "hostname": null, "password": null, "pid": null, )"
               R"("port": 9, "root_dir": "/nb", "secure": null, "sock": null, "token": "old", )"
               R"("url": null, "version": )" +
-                  json_io::to_json_text(json::string(host::server_version())) + R"(, "cookie": ""})");
+                  json_io::to_json_text(json::string(host::server_version())) +
+                  R"(, "cookie": ""})");
 
     fs::remove(own_runtime_file(server, "nbserver-"));
     const HttpResponse missing = server.get(std::string(kInfo));

@@ -27,7 +27,9 @@ TEST(JsonText, EscapesEverythingOutsideAscii) {
     EXPECT_EQ(to_json_text(boost::json::string("\"\\/\n\r\t\b\f\x01\x1f\x7f ~")),
               "\"\\\"\\\\/\\n\\r\\t\\b\\f\\u0001\\u001f\\u007f ~\"");
     // Bytes that are not UTF-8 cannot leak raw onto the wire.
-    EXPECT_EQ(to_json_text(boost::json::string("a\xFF" "b\xC3")), R"("a\ufffdb\ufffd")");
+    EXPECT_EQ(to_json_text(boost::json::string("a\xFF"
+                                               "b\xC3")),
+              R"("a\ufffdb\ufffd")");
 }
 
 TEST(JsonText, FloatsReadLikeShortestDecimal) {
@@ -51,7 +53,8 @@ TEST(JsonText, FloatsReadLikeShortestDecimal) {
 }
 
 TEST(JsonText, Utf8Validity) {
-    EXPECT_TRUE(json_io::is_valid_utf8("plain caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"));
+    EXPECT_TRUE(
+        json_io::is_valid_utf8("plain caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"));
     // Cut off, overlong, surrogate, above U+10FFFF, stray continuation, never valid.
     for (const char* bad : {"\xC3", "\xE2\x82", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80",
                             "\xF4\x90\x80\x80", "\x80", "a\xFF", "\xF0\x9F\x98"}) {

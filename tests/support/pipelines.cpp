@@ -45,9 +45,9 @@ boost::json::object make_pipeline(std::string_view identifier,
 
 std::string pipeline_updated(const boost::json::object& pipeline) {
     return json_io::to_json_text(boost::json::object{{"procedure", "pipeline:updated"},
-                                                  {"status", "successful"},
-                                                  {"msg", ""},
-                                                  {"successful", pipeline}});
+                                                     {"status", "successful"},
+                                                     {"msg", ""},
+                                                     {"successful", pipeline}});
 }
 
 boost::json::object component_of_shape(const ComponentShape& shape) {

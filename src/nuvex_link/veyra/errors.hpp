@@ -10,12 +10,12 @@
 namespace nuvex_link::veyra {
 
 class RequestException : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 
 class ConnectionError : public RequestException {
-  public:
+public:
     using RequestException::RequestException;
 };
 

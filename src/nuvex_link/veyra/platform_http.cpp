@@ -154,7 +154,8 @@ boost::json::value send_platform_request(const PlatformRequest& request) {
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, abandon_when_asked);
 
-    if (requests_abandoned) throw ConnectionError("Cannot reach Veyra at " + url + ": the server is stopping");
+    if (requests_abandoned)
+        throw ConnectionError("Cannot reach Veyra at " + url + ": the server is stopping");
     CURLcode code = curl_easy_perform(curl);
     if (code == CURLE_ABORTED_BY_CALLBACK) {
         throw ConnectionError("Cannot reach Veyra at " + url + ": the server is stopping");

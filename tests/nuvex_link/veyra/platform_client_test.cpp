@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 using test_support::FakePlatform;
 
 class PlatformClient : public testing::Test {
-  protected:
+protected:
     void SetUp() override { load_settings(settings_file()); }
     std::filesystem::path settings_file() const { return folder_.path() / "config" / "veyra.json"; }
     boost::json::value settings_on_disk() const {

@@ -1,7 +1,5 @@
 #include "nuvex_link/server/handlers/dataset_delta.hpp"
 
-#include "json_io/json_text.hpp"
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -17,6 +15,7 @@
 #include <unordered_map>
 
 #include "host/blocking_call.hpp"
+#include "json_io/json_text.hpp"
 #include "nuvex_link/server/handlers/json_answer.hpp"
 #include "nuvex_link/server/misc/child_process.hpp"
 #include "nuvex_link/server/misc/host_runtime.hpp"
@@ -50,7 +49,6 @@ bool path_exists(const fs::path& path) {
     std::error_code error;
     return fs::exists(path, error);
 }
-
 
 // "v" followed by decimal digits only; any other name is not a version.
 std::optional<std::int64_t> version_number(std::string_view name) {

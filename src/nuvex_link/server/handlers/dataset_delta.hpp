@@ -34,12 +34,12 @@ struct RsyncRun {
 
 // Dataset name -> its run, in the order the runs finished. Workers store concurrently.
 class RsyncResults {
-  public:
+public:
     void store(const std::string& key, RsyncRun run);
     // Only once every worker has stored.
     const std::vector<std::pair<std::string, RsyncRun>>& entries() const { return entries_; }
 
-  private:
+private:
     std::mutex mutex_;
     std::vector<std::pair<std::string, RsyncRun>> entries_;
 };
@@ -49,7 +49,7 @@ class RsyncResults {
 using misc::FileChange;
 
 class DataSetDiffBaseHandler : public host::APIHandler {
-  public:
+public:
     using host::APIHandler::APIHandler;
 
     // Compares base_path/dataset-staged/N/ with base_path/dataset/N//latest/, else .../N//v1/,
@@ -66,20 +66,20 @@ class DataSetDiffBaseHandler : public host::APIHandler {
     // transfer (".") and blank lines are skipped. Fails on a line it cannot classify.
     static std::vector<FileChange> _parse_file_changes(std::string_view file_changes);
 
-  protected:
+protected:
     void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);
 };
 
 // GET: the changes of every dataset, {"datasets": [...]} in the order the runs finished.
 class DataSetDiffHandler : public DataSetDiffBaseHandler {
-  public:
+public:
     using DataSetDiffBaseHandler::DataSetDiffBaseHandler;
     void get(const host::PathArgs& path_args) override;
 };
 
 // GET ?dataset_name=N: the changes of one dataset.
 class SingleDataSetDiffHandler : public DataSetDiffBaseHandler {
-  public:
+public:
     using DataSetDiffBaseHandler::DataSetDiffBaseHandler;
     void get(const host::PathArgs& path_args) override;
 };
@@ -87,7 +87,7 @@ class SingleDataSetDiffHandler : public DataSetDiffBaseHandler {
 // The path both forms share: the one-dataset form when the query has dataset_name (even
 // empty), otherwise the all-datasets form.
 class DataSetDiffRouteHandler : public host::APIHandler {
-  public:
+public:
     using host::APIHandler::APIHandler;
     void get(const host::PathArgs& path_args) override;
 };

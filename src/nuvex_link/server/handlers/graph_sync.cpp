@@ -171,7 +171,8 @@ void DAGHandler::post(const host::PathArgs& path_args) {
             if (unchanged) return;
         }
         transmit(kernel_id, body);
-        if (kernel_manager().lists_from_server()) return wait_for(_remove_unused_kernels_then_answer());
+        if (kernel_manager().lists_from_server())
+            return wait_for(_remove_unused_kernels_then_answer());
         _remove_unused_kernels_on_cabinet(*kernel_manager().running_kernel_ids());
     } catch (const std::exception& error) {
         status = HTTPStatus::INTERNAL_SERVER_ERROR;
@@ -206,10 +207,8 @@ host::Task DAGHandler::_remove_unused_kernels_then_answer() {
     auto status = HTTPStatus::OK;
     json::object answer{{"message", "Success."}};
     try {
-        const auto kernel_ids =
-            co_await host::run_blocking([&kernels = kernel_manager()] {
-                return kernels.running_kernel_ids();
-            });
+        const auto kernel_ids = co_await host::run_blocking(
+            [&kernels = kernel_manager()] { return kernels.running_kernel_ids(); });
         _remove_unused_kernels_on_cabinet(*kernel_ids);
     } catch (const std::exception& error) {
         status = HTTPStatus::INTERNAL_SERVER_ERROR;

@@ -3,8 +3,8 @@
 // thread, while the export handler polls the archive's size to report progress.
 
 #include <atomic>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>

@@ -25,7 +25,7 @@ std::string start_failure(const std::vector<std::string>& argv, int error_number
 }
 
 class FileDescriptor {
-  public:
+public:
     explicit FileDescriptor(int fd = -1) : fd_(fd) {}
     FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
     FileDescriptor& operator=(FileDescriptor&& other) noexcept {
@@ -41,7 +41,7 @@ class FileDescriptor {
         fd_ = -1;
     }
 
-  private:
+private:
     int fd_;
 };
 
@@ -61,7 +61,7 @@ Pipe make_pipe(const std::vector<std::string>& argv) {
 // How the child starts: input from /dev/null, the two pipes as outputs, no other descriptor
 // of the server, and default signal handling whatever the server's threads block or ignore.
 class SpawnSetup {
-  public:
+public:
     SpawnSetup(int output_fd, int error_fd) {
         ::posix_spawn_file_actions_init(&actions_);
         ::posix_spawnattr_init(&attributes_);
@@ -91,7 +91,7 @@ class SpawnSetup {
     const posix_spawn_file_actions_t* actions() const { return &actions_; }
     const posix_spawnattr_t* attributes() const { return &attributes_; }
 
-  private:
+private:
     posix_spawn_file_actions_t actions_;
     posix_spawnattr_t attributes_;
 };
@@ -105,7 +105,7 @@ bool stopping = false;
 // Reaps the child; if we leave early (an allocation failed while reading), it is killed first
 // so that no process outlives the call.
 class Child {
-  public:
+public:
     explicit Child(pid_t pid) : pid_(pid) {}
     ~Child() {
         if (pid_ > 0) {
@@ -128,7 +128,7 @@ class Child {
         return WEXITSTATUS(status);
     }
 
-  private:
+private:
     bool reap(int& status) noexcept {
         siginfo_t ended{};
         while (::waitid(P_PID, static_cast<id_t>(pid_), &ended, WEXITED | WNOWAIT) < 0 &&

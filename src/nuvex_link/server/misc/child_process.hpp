@@ -17,7 +17,7 @@ struct ProcessOutput {
 
 // The program could not be started (not found on the PATH, not executable, no resources).
 class ProcessStartError : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 

@@ -11,7 +11,7 @@ namespace nuvex_link::server::misc {
 // A request body that does not fit the request model; the text names each field at fault,
 // e.g. "category: field required; snippet_id: str type expected".
 class SnippetModelError : public std::invalid_argument {
-  public:
+public:
     using std::invalid_argument::invalid_argument;
 };
 

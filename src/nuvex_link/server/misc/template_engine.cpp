@@ -89,8 +89,8 @@ Jinja2* load_jinja2() {
                                     .attr("lru_cache")(py::arg("maxsize") = kCompiledTemplatesKept);
         auto* jinja2 = new Jinja2{remembered(module.attr("Template"))};
         logging::server_log().debug(std::string("Template engine: Python ") + Py_GetVersion() +
-                                 ", Jinja2 " + module.attr("__version__").cast<std::string>() +
-                                 " from " + module.attr("__file__").cast<std::string>());
+                                    ", Jinja2 " + module.attr("__version__").cast<std::string>() +
+                                    " from " + module.attr("__file__").cast<std::string>());
         return jinja2;
     } catch (const py::error_already_set& error) {
         throw TemplateEngineError("cannot load Jinja2: " + describe(error));

@@ -13,14 +13,14 @@ namespace nuvex_link::server::misc {
 // The engine raised a ValueError (or a subclass) while compiling or rendering; the text is
 // the error's own.
 class TemplateValueError : public std::invalid_argument {
-  public:
+public:
     using std::invalid_argument::invalid_argument;
 };
 
 // Any other failure: the interpreter or Jinja2 would not start, a syntax error, an undefined
 // name used as an object, parameters that are not an object. The text is for the log.
 class TemplateEngineError : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 

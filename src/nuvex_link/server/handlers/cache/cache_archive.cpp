@@ -2,6 +2,11 @@
 
 #include <stdlib.h>
 
+#include <boost/asio/post.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/this_coro.hpp>
+#include <boost/asio/use_awaitable.hpp>
 #include <boost/json/array.hpp>
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
@@ -13,22 +18,17 @@
 #include <optional>
 #include <stdexcept>
 #include <system_error>
-#include <boost/asio/post.hpp>
-#include <boost/asio/redirect_error.hpp>
-#include <boost/asio/steady_timer.hpp>
-#include <boost/asio/this_coro.hpp>
-#include <boost/asio/use_awaitable.hpp>
 #include <vector>
 
 #include "host/blocking_call.hpp"
 #include "host/http_error.hpp"
 #include "json_io/json_text.hpp"
-#include "uri/percent_coding.hpp"
 #include "nuvex_link/server/handlers/graph_sync.hpp"
 #include "nuvex_link/server/handlers/ws_handler.hpp"
 #include "nuvex_link/server/misc/cache_compress_thread.hpp"
 #include "nuvex_link/server/misc/get_dir_size.hpp"
 #include "nuvex_link_core/status.hpp"
+#include "uri/percent_coding.hpp"
 
 namespace nuvex_link::server::handlers::cache {
 namespace {
@@ -170,8 +170,8 @@ host::Task CacheExportHandler::_export(std::string kernel_id, std::string tar_fi
         for (const auto& [identifier, record] : cached_pipeline) {
             const boost::json::value& cache_dir = record.as_object().at("component_cache_dir");
             if (cache_dir.is_null()) continue;
-            cache_info.push_back({std::string(cache_dir.as_string()),
-                                  "component-" + std::string(identifier)});
+            cache_info.push_back(
+                {std::string(cache_dir.as_string()), "component-" + std::string(identifier)});
         }
         const std::uintmax_t estimate_size =
             pipeline_text.size() + co_await host::run_blocking([&cache_info] {
@@ -241,7 +241,7 @@ void CacheExportHandler::_finish_with_message(HTTPStatus status_code, std::strin
 }
 
 host::Task CacheExportHandler::_finish_with_artifact(std::string_view artifact_name,
-                                                    const fs::path& artifact_path) {
+                                                     const fs::path& artifact_path) {
     set_header("Content-Type", "application/octet-stream");
     set_header("Content-Disposition", attachment_disposition(artifact_name));
     std::uintmax_t size = fs::file_size(artifact_path);

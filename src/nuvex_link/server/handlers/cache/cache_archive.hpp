@@ -11,8 +11,8 @@
 #include "host/api_handler.hpp"
 #include "host/awaitable.hpp"
 #include "host/http_status.hpp"
-#include "nuvex_link_core/models.hpp"
 #include "nuvex_link/server/misc/download_name.hpp"
+#include "nuvex_link_core/models.hpp"
 
 namespace nuvex_link::server::handlers::cache {
 

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "host/blocking_call.hpp"
-
 #include "nuvex_link/server/handlers/graph_sync.hpp"
 #include "nuvex_link/server/misc/get_dir_size.hpp"
 #include "nuvex_link_core/app_temp_directory.hpp"

@@ -7,10 +7,10 @@
 namespace nuvex_link::server::handlers::info {
 
 class ServerAppInfoHandler : public BaseInfoHandler {
-  public:
+public:
     using BaseInfoHandler::BaseInfoHandler;
 
-  protected:
+protected:
     // 200 with the runtime record plus "cookie"; any failure is 500 with one fixed message
     // that never carries the cause (the record holds the server's token).
     InfoAnswer _get_info() override;

@@ -16,7 +16,7 @@ namespace nuvex_link::server::handlers::snippet {
 
 // Handler for generating snippet code.
 class SnippetGenerateHandler : public host::APIHandler {
-  public:
+public:
     using host::APIHandler::APIHandler;
 
     // Generate snippet code from template with parameters.
@@ -26,7 +26,7 @@ class SnippetGenerateHandler : public host::APIHandler {
     static std::string _render_template(const std::filesystem::path& template_file,
                                         const boost::json::value& parameters);
 
-  private:
+private:
     // snippets_dir/category/snippet_id/snippet.jinja, or nullopt when no such file exists or
     // a name could leave its folder (empty, ".", "..", or holding "/", "\" or NUL).
     static std::optional<std::filesystem::path> _template_file(

@@ -11,7 +11,7 @@ namespace nuvex_link::server::handlers::snippet {
 // Bytes that are not UTF-8. The text names the offending byte(s) and their offset, e.g.
 // "'utf-8' codec can't decode byte 0xff in position 12: invalid start byte".
 class UnicodeDecodeError : public std::invalid_argument {
-  public:
+public:
     using std::invalid_argument::invalid_argument;
 };
 

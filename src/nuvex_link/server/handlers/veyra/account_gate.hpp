@@ -13,25 +13,25 @@ namespace nuvex_link::server::handlers::veyra {
 // Admits only users whose first workspace grants "admin" or "member"; anyone else is logged
 // out again at once.
 class NuvexVeyraUserLoginHandler : public host::APIHandler {
-  public:
+public:
     using host::APIHandler::APIHandler;
 
     // Login to Veyra and Get a SDK token.
     void post(const host::PathArgs& path_args) override;
 
-  private:
+private:
     void _post();
     void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);
 };
 
 class NuvexVeyraUserLogoutHandler : public host::APIHandler {
-  public:
+public:
     using host::APIHandler::APIHandler;
 
     // Logout to Veyra and Delete the SDK token.
     void post(const host::PathArgs& path_args) override;
 
-  private:
+private:
     void _post();
     void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);
 };
@@ -39,13 +39,13 @@ class NuvexVeyraUserLogoutHandler : public host::APIHandler {
 // The user's profile with the platform address, token, workspace and project on top; an empty
 // object, without asking the platform, while the login is incomplete.
 class NuvexVeyraUserInfoHandler : public info::BaseInfoHandler {
-  public:
+public:
     using info::BaseInfoHandler::BaseInfoHandler;
 
-  protected:
+protected:
     info::InfoAnswer _get_info() override;
 
-  private:
+private:
     info::InfoResult _user_info();
 };
 

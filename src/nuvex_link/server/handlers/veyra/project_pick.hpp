@@ -9,7 +9,7 @@
 namespace nuvex_link::server::handlers::veyra {
 
 class NuvexVeyraProjectHandler : public host::APIHandler {
-  public:
+public:
     using host::APIHandler::APIHandler;
 
     // GET method to retrieve joined projects.
@@ -17,7 +17,7 @@ class NuvexVeyraProjectHandler : public host::APIHandler {
     // POST method to set project id.
     void post(const host::PathArgs& path_args) override;
 
-  private:
+private:
     void _get();
     void _post();
     void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);

@@ -9,7 +9,7 @@
 namespace nuvex_link::server::handlers::veyra {
 
 class NuvexVeyraModelRegistryHandler : public host::APIHandler {
-  public:
+public:
     using host::APIHandler::APIHandler;
 
     // GET method to retrieve model registry list.
@@ -17,7 +17,7 @@ class NuvexVeyraModelRegistryHandler : public host::APIHandler {
     // POST method to set model registry id.
     void post(const host::PathArgs& path_args) override;
 
-  private:
+private:
     void _get();
     void _post();
     void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);

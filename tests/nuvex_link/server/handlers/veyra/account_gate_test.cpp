@@ -137,7 +137,8 @@ TEST_F(AccountGate, LoginTurnsPlatformRefusalsIntoMessages) {
 }
 
 TEST_F(AccountGate, LoginWithAnEmptyTokenWorksWithTheSdkToken) {
-    constexpr const char* kAnswer = R"({"token": "", "sdk_token": "veyra-sdk-token", "user_id": 1})";
+    constexpr const char* kAnswer =
+        R"({"token": "", "sdk_token": "veyra-sdk-token", "user_id": 1})";
     platform_.answer("POST", "/v1/auth/login", 200, kAnswer);
     expect_json_answer(server_.post(kLogin, login_body(platform_.url())), 200, kAnswer);
     boost::json::value on_disk = settings_on_disk();
@@ -146,9 +147,9 @@ TEST_F(AccountGate, LoginWithAnEmptyTokenWorksWithTheSdkToken) {
     EXPECT_EQ(platform_.requests().back().authorization, "Bearer veyra-sdk-token");
 
     // With a project chosen, the user info asks the platform with the SDK token.
-    expect_json_answer(server_.post("/nuvex-link/veyra/projects",
-                                    R"({"project_id": 5, "mount_volumes": false})"),
-                       200, R"({"success": true})");
+    expect_json_answer(
+        server_.post("/nuvex-link/veyra/projects", R"({"project_id": 5, "mount_volumes": false})"),
+        200, R"({"success": true})");
     const HttpResponse info = server_.get(kInfo);
     EXPECT_EQ(info.status, 200);
     EXPECT_EQ(info.json().at("veyra_token"), "veyra-sdk-token");
