@@ -319,14 +319,13 @@ void HttpSession::write_next() {
         net::buffer(part.bytes), part.shared ? net::buffer(*part.shared) : net::const_buffer()};
     // The write carries the waiting handler's resumption: if the server stops before the write
     // ends, dropping the write drops the handler's coroutine with it.
-    net::async_write(stream_, buffers, as_much_as_the_socket_takes,
-                     [self = shared_from_this(), written = std::move(writes_.front().written)](
-                         beast::error_code error, std::size_t) mutable {
-                         self->on_write(error, std::move(written));
-                     });
+    net::async_write(
+        stream_, buffers, as_much_as_the_socket_takes,
+        [self = shared_from_this(), written = std::move(writes_.front().written)](
+            beast::error_code error, std::size_t) mutable { self->on_write(error, written); });
 }
 
-void HttpSession::on_write(beast::error_code error, Written written) {
+void HttpSession::on_write(beast::error_code error, const Written& written) {
     writing_ = false;
     Pending done = std::move(writes_.front());
     writes_.pop_front();

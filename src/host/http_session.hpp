@@ -36,7 +36,7 @@ private:
     void hand_over();
     void answer_from_host(int status, std::string_view message);
     void write_next();
-    void on_write(boost::beast::error_code error, Written written);
+    void on_write(boost::beast::error_code error, const Written& written);
 
     boost::beast::tcp_stream stream_;
     boost::beast::flat_buffer buffer_;
