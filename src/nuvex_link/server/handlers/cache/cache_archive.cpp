@@ -148,6 +148,8 @@ void CacheExportHandler::get(const host::PathArgs&) {
                      std::move(cached_pipeline)));
 }
 
+// A coroutine takes its parameters by value: references would dangle once it suspends.
+// cppcheck-suppress passedByValue
 host::Task CacheExportHandler::_export(std::string kernel_id, std::string tar_filename,
                                        boost::json::object cached_pipeline) {
     boost::json::object cache_progress_data{
