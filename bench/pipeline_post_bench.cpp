@@ -1,6 +1,6 @@
 // What a DAG POST of a 200-component pipeline (about 133 KB) costs in CPU, apart from the
 // network: reading the body, checking it into the pipeline model beside the network, and
-// comparing it with the stored version on the handler thread. Boost.JSON's own parser reads
+// comparing it with the stored version on the handlers' strand. Boost.JSON's own parser reads
 // the same body as the yardstick.
 
 #include <benchmark/benchmark.h>
@@ -120,7 +120,7 @@ void BM_ParseDagBody(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseDagBody)->Arg(10)->Arg(200);
 
-// All the network thread does with a body before the handler thread takes it, and the
+// All the network thread does with a body before the handlers' strand takes it, and the
 // teardown of the pipeline it replaces.
 void BM_ParseAndPrepare(benchmark::State& state) {
     const auto text = shared_body(state.range(0));
@@ -132,7 +132,7 @@ void BM_ParseAndPrepare(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseAndPrepare)->Arg(10)->Arg(200);
 
-// The handler thread's comparison of the stored version with the posted one.
+// The handlers' comparison of the stored version with the posted one.
 void BM_CompareVersions(benchmark::State& state) {
     const auto before = prepared(shared_body(state.range(0), 1));
     const auto after = prepared(shared_body(state.range(0), 2));

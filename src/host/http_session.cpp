@@ -258,7 +258,7 @@ void HttpSession::read_body_directly(std::shared_ptr<std::string> body, std::siz
 
 void HttpSession::hand_over() {
     if (request_.method == "POST" && request_.body && !request_.body->empty()) {
-        // Parsed here, beside the network, so the handler thread only does the handler's work.
+        // Parsed here, beside the network, so the handlers' strand only does the handler's work.
         const auto& preparer = match_->route->prepare_body;
         boost::system::error_code parse_error;
         auto parsed = json_io::parse_json_body(request_.body, parse_error, preparer.deferred_array);

@@ -1,6 +1,6 @@
 #pragma once
 // The notebook server stand-in: listens, authenticates, routes, runs every handler operation on
-// one handler thread, and keeps the runtime file while it runs.
+// one strand of its network threads, and keeps the runtime file while it runs.
 
 #include <filesystem>
 #include <memory>
@@ -20,7 +20,7 @@ struct ServerOptions {
     std::string jupyter_token;
     std::filesystem::path runtime_dir;  // empty: jupyter_runtime_dir()
     bool write_runtime_file = true;
-    // Network threads; request bodies are parsed there, beside the handler thread.
+    // Network threads; request bodies are parsed there, beside the handlers' strand.
     int io_threads = 2;
 };
 

@@ -19,7 +19,7 @@ struct Settings {
     std::optional<std::string> VEYRA_MODEL_REGISTRY_ID;
 };
 
-// The process's settings. Read and written on the handler thread only.
+// The process's settings. Read and written by one Veyra operation at a time.
 Settings& veyra_settings();
 
 // $XDG_CONFIG_HOME/nuvex-link/veyra.json, else ~/.config/nuvex-link/veyra.json.
