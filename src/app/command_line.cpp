@@ -5,10 +5,7 @@
 #include <iostream>
 
 #include "base/logging/log.hpp"
-#include "host/jupyter/host_record.hpp"
-#include "page/extension_settings.hpp"
 #include "veyra/client/veyra_settings.hpp"
-#include "pipeline/app_temp_directory.hpp"
 
 namespace app {
 namespace {
@@ -62,15 +59,7 @@ CommandLine parse_command_line(int argc, char** argv) {
 
 void configure(const CommandLine& line) {
     logging::server_log().set_level(logging::parse_log_level(line.log_level));
-    pipeline::APP_TEMP_DIRECTORY = line.temp_dir.empty()
-                                              ? pipeline::default_app_temp_directory()
-                                              : std::filesystem::absolute(line.temp_dir);
-    if (!line.snippets_dir.empty()) {
-        page::get_settings().snippets_dir =
-            std::filesystem::absolute(line.snippets_dir);
-    }
     veyra::client::load_settings(line.veyra_settings);
-    if (line.host_pid) host::describe_host_process(*line.host_pid);
 }
 
 host::ServerOptions server_options(const CommandLine& line) {

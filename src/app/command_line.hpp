@@ -36,8 +36,7 @@ struct CommandLine {
 // child process inherits it); prints help or an error and exits on a bad command line.
 CommandLine parse_command_line(int argc, char** argv);
 
-// Sets the process-wide settings of the modules (temporary folder, snippets, platform
-// settings file, log level) from the command line.
+// Sets the log level and loads the platform settings file named on the command line.
 void configure(const CommandLine& command_line);
 
 host::ServerOptions server_options(const CommandLine& command_line);
@@ -45,8 +44,5 @@ host::ServerOptions server_options(const CommandLine& command_line);
 // The first lines the server prints: where it listens, with its token unless the token came
 // from the environment.
 std::string start_up_banner(const CommandLine& command_line, const std::string& url_with_token);
-
-// Every route of the server.
-host::RouteTable make_routes();
 
 }  // namespace app
