@@ -424,3 +424,14 @@ class TestLifecycle:
         assert jupyter.request("GET", "api/status").status == 200
         failures = [line for line in jupyter.log().splitlines() if "cannot start" in line]
         assert len(failures) == 1
+
+    def test_settings_on_jupyters_command_line_win_over_the_environment(
+            self, start_jupyter, tmp_path):
+        silent = tmp_path / "silent-server"
+        silent.write_text("#!/bin/sh\nexec sleep 60\n")
+        silent.chmod(0o755)
+        jupyter = start_jupyter(wait_for_child=False, arguments=[
+            f"--NuvexLink.server_binary={silent}", "--NuvexLink.start_timeout=0.5"])
+        wait_until(lambda: "did not report its address" in jupyter.log(), 30,
+                   "the start timeout in the log")
+        assert f"{silent} did not report its address within 0.5 s" in jupyter.log()
