@@ -39,6 +39,9 @@ def _pipe_holding(data):
     try:
         # Far below a pipe's capacity, so the write completes without a reader.
         os.write(write_end, data)
+    except OSError:
+        os.close(read_end)
+        raise
     finally:
         os.close(write_end)
     return read_end
@@ -124,14 +127,16 @@ class ChildServer:
         # The child stops when this pipe ends: when this process closes it or dies, even by
         # SIGKILL. The write end is not inherited by any child process.
         read_end, write_end = os.pipe()
-        # The token goes through a pipe of its own, read by the child to its end: it is then in
-        # neither the child's command line (every user's ps shows it) nor its environment.
-        token_read_end = _pipe_holding(token.encode())
         environment = {name: value for name, value in os.environ.items()
                        if name != TOKEN_VARIABLE}
         environment["JUPYTER_RUNTIME_DIR"] = self._runtime_dir
         try:
+            token_read_end = None
             try:
+                # The token goes through a pipe of its own, read by the child to its end: it is
+                # then in neither the child's command line (every user's ps shows it) nor its
+                # environment.
+                token_read_end = _pipe_holding(token.encode())
                 process = await asyncio.create_subprocess_exec(
                     binary,
                     "--ip", "127.0.0.1",
@@ -150,7 +155,8 @@ class ChildServer:
                 raise _StartFailure(f"cannot start {binary}: {error.strerror}") from None
             finally:
                 os.close(read_end)
-                os.close(token_read_end)
+                if token_read_end is not None:
+                    os.close(token_read_end)
             self._process = process
             if self._stopped:
                 process.send_signal(signal.SIGTERM)
