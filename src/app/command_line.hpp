@@ -16,7 +16,7 @@ struct CommandLine {
     unsigned short port = 8888;
     std::filesystem::path root_dir;  // empty: the current directory
     std::string base_url = "/";
-    std::string token;            // empty: $NUVEX_LINK_TOKEN, else a random token
+    std::string token;            // empty: --token-fd, $NUVEX_LINK_TOKEN or a random one
     std::optional<int> token_fd;  // the token is read from this descriptor to its end
     // The token came from --token-fd or the environment: it is kept out of the start-up banner,
     // so that only the process that gave it knows it.

@@ -1,8 +1,9 @@
 """Real Jupyter servers with the extension loaded, for the tests in this folder.
 
 The server binary comes from NUVEX_LINK_SERVER (CTest passes the one it built); the extension
-from the source tree, unless a test installed it. Every Jupyter gets folders of its own (runtime, config, data, temporary),
-so no test sees another's kernels, runtime records or caches."""
+from the source tree, unless a test installed it. Every Jupyter gets folders of its own
+(runtime, config, data, temporary), so no test sees another's kernels, runtime records or
+caches."""
 
 import contextlib
 import http.client
