@@ -6,7 +6,6 @@ import json
 import os
 import re
 import tarfile
-import urllib.parse
 import signal
 import socket
 import time

@@ -22,7 +22,9 @@ from conftest import (
     wait_until,
 )
 
+SERVICE_TOKEN = "test-service-token"
 HUB_CONFIG = """
+import pwd
 c.JupyterHub.ip = "127.0.0.1"
 c.JupyterHub.port = {port}
 c.JupyterHub.hub_ip = "127.0.0.1"
@@ -33,10 +35,11 @@ c.JupyterHub.db_url = "sqlite:///{folder}/hub.sqlite"
 c.JupyterHub.cookie_secret_file = "{folder}/cookie_secret"
 c.JupyterHub.pid_file = "{folder}/hub.pid"
 c.JupyterHub.authenticator_class = "dummy"
-c.JupyterHub.spawner_class = "simple"
-c.SimpleLocalProcessSpawner.home_dir_template = "{folder}/home/{{username}}"
+# The tests' own service: it adds users, starts their servers and makes their tokens.
+c.JupyterHub.services = [{{"name": "test", "api_token": "{service_token}"}}]
+c.JupyterHub.load_roles = [{{"name": "test", "services": ["test"],
+                             "scopes": ["admin:users", "admin:servers", "tokens"]}}]
 c.Spawner.cmd = ["/usr/bin/python3", "-m", "jupyterhub.singleuser"]
-c.Spawner.args = ["--allow-root"]
 c.Spawner.start_timeout = 60
 c.Spawner.http_timeout = 60
 # Jupyter Server as the single-user server; the extension is enabled by its configuration file.
@@ -45,19 +48,31 @@ c.Spawner.environment = {{
     "PYTHONPATH": "{extension_dir}",
     "JUPYTER_CONFIG_PATH": "{extension_dir}",
     "NUVEX_LINK_SERVER": "{server_binary}",
-    "TMPDIR": "{folder}/tmp",
 }}
+"""
+# Every user's server runs as the hub's own user, with one temporary folder for all.
+SAME_USER_SPAWNER = """
+c.JupyterHub.spawner_class = "simple"
+c.SimpleLocalProcessSpawner.home_dir_template = "{folder}/home/{{username}}"
+c.Spawner.args = ["--allow-root"]
+c.Spawner.environment["TMPDIR"] = "{folder}/tmp"
+"""
+# Each user's server runs as that system user with a TMPDIR of their own, as on a machine
+# users share.
+SYSTEM_USER_SPAWNER = """
+c.JupyterHub.spawner_class = "localprocess"
+c.Spawner.environment["TMPDIR"] = lambda spawner: pwd.getpwnam(spawner.user.name).pw_dir + "/tmp"
 """
 
 
-@pytest.fixture
-def hub(tmp_path, server_binary):
-    folder = tmp_path / "hub"
+@contextlib.contextmanager
+def running_hub(folder, spawner_config, server_binary):
+    """A JupyterHub with its proxy, answering at the URL it yields; stopped at the end."""
     (folder / "tmp").mkdir(parents=True)
     port = free_port()
-    (folder / "jupyterhub_config.py").write_text(HUB_CONFIG.format(
+    (folder / "jupyterhub_config.py").write_text((HUB_CONFIG + spawner_config).format(
         port=port, hub_port=free_port(), proxy_api_port=free_port(), folder=folder,
-        extension_dir=EXTENSION_DIR, server_binary=server_binary))
+        service_token=SERVICE_TOKEN, extension_dir=EXTENSION_DIR, server_binary=server_binary))
     log_path = folder / "hub.log"
     with open(log_path, "wb") as log:
         process = subprocess.Popen(
@@ -88,6 +103,12 @@ def hub(tmp_path, server_binary):
             process.kill()
             process.wait()
         print(log_path.read_text(errors="replace"))
+
+
+@pytest.fixture
+def hub(tmp_path, server_binary):
+    with running_hub(tmp_path / "hub", SAME_USER_SPAWNER, server_binary) as url:
+        yield url
 
 
 def test_a_hub_user_reaches_the_routes_through_the_hubs_proxy(hub):
@@ -125,36 +146,6 @@ def test_a_hub_user_reaches_the_routes_through_the_hubs_proxy(hub):
     dag = session.get(user + "nuvex-link/kernels/no-such-kernel", timeout=30)
     assert (dag.status_code, dag.json()) == (
         400, {"message": "Cannot get dag data in no-such-kernel."})
-
-
-TWO_USER_HUB_CONFIG = """
-import pwd
-c.JupyterHub.ip = "127.0.0.1"
-c.JupyterHub.port = {port}
-c.JupyterHub.hub_ip = "127.0.0.1"
-c.JupyterHub.hub_port = {hub_port}
-c.ConfigurableHTTPProxy.api_url = "http://127.0.0.1:{proxy_api_port}"
-c.ConfigurableHTTPProxy.should_start = True
-c.JupyterHub.db_url = "sqlite:///{folder}/hub.sqlite"
-c.JupyterHub.cookie_secret_file = "{folder}/cookie_secret"
-c.JupyterHub.pid_file = "{folder}/hub.pid"
-c.JupyterHub.authenticator_class = "dummy"
-# Each user's server runs as that user, as on a shared machine.
-c.JupyterHub.spawner_class = "localprocess"
-c.JupyterHub.services = [{{"name": "test", "api_token": "{service_token}"}}]
-c.JupyterHub.load_roles = [{{"name": "test", "services": ["test"],
-                             "scopes": ["admin:users", "admin:servers", "tokens"]}}]
-c.Spawner.cmd = ["/usr/bin/python3", "-m", "jupyterhub.singleuser"]
-c.Spawner.start_timeout = 60
-c.Spawner.http_timeout = 60
-c.Spawner.environment = {{
-    "JUPYTERHUB_SINGLEUSER_APP": "jupyter_server.serverapp.ServerApp",
-    "PYTHONPATH": "{extension_dir}",
-    "JUPYTER_CONFIG_PATH": "{extension_dir}",
-    "NUVEX_LINK_SERVER": "{server_binary}",
-    "TMPDIR": lambda spawner: pwd.getpwnam(spawner.user.name).pw_dir + "/tmp",
-}}
-"""
 
 
 def processes_of(uid):
@@ -208,38 +199,11 @@ def two_users():
                            stderr=subprocess.DEVNULL)
 
 
-def start_hub(folder, config):
-    (folder / "jupyterhub_config.py").write_text(config)
-    log_path = folder / "hub.log"
-    with open(log_path, "wb") as log:
-        process = subprocess.Popen(
-            ["/usr/bin/python3", "-m", "jupyterhub", "-f", str(folder / "jupyterhub_config.py")],
-            cwd=folder, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
-            env=dict(os.environ, NODE_PATH="/usr/share/nodejs"))
-    return process, log_path
-
-
 def test_each_hub_user_has_a_child_and_temp_folder_of_their_own_and_no_way_into_the_other(
         tmp_path, two_users, server_binary):
-    folder = tmp_path / "hub"
-    folder.mkdir()
-    port, service_token = free_port(), "service-token"
-    process, log_path = start_hub(folder, TWO_USER_HUB_CONFIG.format(
-        port=port, hub_port=free_port(), proxy_api_port=free_port(), folder=folder,
-        service_token=service_token, extension_dir=EXTENSION_DIR, server_binary=server_binary))
-    hub = f"http://127.0.0.1:{port}"
     admin = requests.Session()
-    admin.headers["Authorization"] = f"token {service_token}"
-
-    def hub_answers():
-        if process.poll() is not None:
-            raise AssertionError("JupyterHub exited:\n" + log_path.read_text(errors="replace"))
-        with contextlib.suppress(requests.ConnectionError):
-            return admin.get(hub + "/hub/api/users", timeout=5).status_code == 200
-        return False
-
-    try:
-        wait_until(hub_answers, START_DEADLINE, "JupyterHub")
+    admin.headers["Authorization"] = f"token {SERVICE_TOKEN}"
+    with running_hub(tmp_path / "hub", SYSTEM_USER_SPAWNER, server_binary) as hub:
         tokens = {}
         for entry in two_users:
             name = entry.pw_name
@@ -282,18 +246,11 @@ def test_each_hub_user_has_a_child_and_temp_folder_of_their_own_and_no_way_into_
         assert route(owner, f"nuvex-link/kernels/{kernel}", other_token).status_code == 403
         with pytest.raises(websocket.WebSocketBadStatusException) as refused:
             websocket.create_connection(
-                f"ws://127.0.0.1:{port}/user/{owner}/nuvex-link/kernels/{kernel}/channels",
+                hub.replace("http:", "ws:") +
+                f"/user/{owner}/nuvex-link/kernels/{kernel}/channels",
                 header=[f"Authorization: token {other_token}"], timeout=30)
         assert refused.value.status_code == 403
         # ... and the other user's own server knows nothing of the owner's pipeline.
         theirs = route(other, f"nuvex-link/kernels/{kernel}", other_token)
         assert (theirs.status_code, theirs.json()) == (
             400, {"message": f"Cannot get dag data in {kernel}."})
-    finally:
-        process.terminate()
-        try:
-            process.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
-        print(log_path.read_text(errors="replace"))
