@@ -8,6 +8,7 @@ label `package`)."""
 import json
 import os
 import pathlib
+import re
 import subprocess
 
 import pytest
@@ -47,6 +48,12 @@ def test_the_package_installs_serves_jupyter_and_leaves_nothing_when_removed(tmp
         files = subprocess.run(["dpkg-query", "-L", PACKAGE], capture_output=True, text=True,
                                check=True).stdout.split()
         assert "/usr/bin/nuvex-link-server" in files
+        listed = subprocess.run(
+            ["/usr/bin/jupyter", "server", "extension", "list"], capture_output=True,
+            text=True, check=True, env={"PATH": "/usr/bin:/bin", "HOME": str(tmp_path)})
+        text = re.sub(r"\x1b\[[0-9;]*m", "", listed.stdout + listed.stderr)
+        assert "nuvex_link_jupyter enabled" in text
+        assert re.search(r"nuvex_link_jupyter \d+\.\d+\.\d+ OK", text), text
         serve_through_installed_jupyter(tmp_path)
     finally:
         apt_get("remove", PACKAGE)
