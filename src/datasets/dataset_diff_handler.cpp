@@ -15,8 +15,8 @@
 #include <unordered_map>
 
 #include "base/json_io/json_text.hpp"
-#include "base/text/utf8.hpp"
 #include "base/process/child_process.hpp"
+#include "base/text/utf8.hpp"
 #include "datasets/rsync_itemized.hpp"
 #include "host/jupyter/host_record.hpp"
 

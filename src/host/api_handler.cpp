@@ -6,8 +6,8 @@
 
 #include "base/json_io/json_reader.hpp"
 #include "base/json_io/json_text.hpp"
-#include "base/text/utf8.hpp"
 #include "base/logging/log.hpp"
+#include "base/text/utf8.hpp"
 #include "host/exchange.hpp"
 #include "host/http_error.hpp"
 #include "host/server_services.hpp"

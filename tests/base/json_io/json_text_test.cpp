@@ -1,5 +1,4 @@
 #include "base/json_io/json_text.hpp"
-#include "base/text/utf8.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +6,8 @@
 #include <boost/json/value.hpp>
 #include <cmath>
 #include <limits>
+
+#include "base/text/utf8.hpp"
 
 namespace {
 
