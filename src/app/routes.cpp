@@ -7,12 +7,14 @@
 #include "cache/cache_info_handler.hpp"
 #include "server_info/server_info_handler.hpp"
 #include "pipeline_export/pipeline_export_handler.hpp"
+#include "snippets/snippet_catalogue_handler.hpp"
 #include "snippets/snippet_generate_handler.hpp"
 #include "veyra/user_handlers.hpp"
 #include "veyra/project_handler.hpp"
 #include "veyra/model_registry_handler.hpp"
 #include "page/graph_picture_handler.hpp"
 #include "page/kernel_list_handler.hpp"
+#include "page/extension_settings.hpp"
 #include "page/page_files_handler.hpp"
 
 namespace app {
@@ -43,6 +45,17 @@ host::RouteTable make_routes() {
                make_handler<veyra::NuvexVeyraModelRegistryHandler>());
     routes.add("/nuvex-link/snippets/generate", {"POST"},
                make_handler<snippets::SnippetGenerateHandler>());
+    // The catalogue keeps what the template engine found until a file changes.
+    auto catalogue = std::make_shared<snippets::SnippetCatalogue>();
+    routes.add("/nuvex-link/snippets", {"GET"}, [catalogue](host::Exchange& exchange) {
+        return std::make_unique<snippets::SnippetCatalogueHandler>(
+            exchange, *catalogue, page::get_settings().snippets_dir);
+    });
+    routes.add("/nuvex-link/snippets/{category}/{snippet_id}", {"GET"},
+               [catalogue](host::Exchange& exchange) {
+                   return std::make_unique<snippets::SnippetHandler>(
+                       exchange, *catalogue, page::get_settings().snippets_dir);
+               });
     // The pipeline page. Its static files hold no user data and load without the token.
     routes.add("/nuvex-link/view/", {"GET"}, make_handler<page::PipelinePageHandler>());
     routes.add("/nuvex-link/view/kernels", {"GET"}, make_handler<page::PipelineKernelsHandler>());
