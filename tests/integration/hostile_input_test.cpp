@@ -40,6 +40,8 @@ const std::vector<RouteUnderTest> kRoutes = {
     {"/nuvex-link/veyra/projects", {"GET", "POST"}},
     {"/nuvex-link/veyra/model-registries", {"GET", "POST"}},
     {"/nuvex-link/snippets/generate", {"POST"}},
+    {"/nuvex-link/snippets", {"GET"}},
+    {"/nuvex-link/snippets/dataset/load_version", {"GET"}},
 };
 
 constexpr const char* kUpgradeHeaders =
