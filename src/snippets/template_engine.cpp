@@ -202,7 +202,7 @@ std::vector<std::string> template_parameters(std::string_view source) {
             engine.environment.attr("compile")(tree);
         } catch (const py::error_already_set& error) {
             if (!error.matches(engine.syntax_error)) throw;
-            const py::object value = error.value();
+            const py::object& value = error.value();
             throw TemplateSyntaxError("line " + py::str(value.attr("lineno")).cast<std::string>() +
                                       ": " + py::str(value.attr("message")).cast<std::string>());
         }
