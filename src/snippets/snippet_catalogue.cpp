@@ -67,7 +67,12 @@ boost::json::array SnippetCatalogue::list(const fs::path& snippets_dir) {
     std::vector<Location> found;
     for (const auto& category : fs::directory_iterator(root)) {
         if (!accepted(category, root, true)) continue;
-        for (const auto& snippet : fs::directory_iterator(category.path())) {
+        fs::directory_iterator snippets(category.path(), error);
+        if (error) {
+            skip(category.path(), "cannot be read: " + error.message());
+            continue;
+        }
+        for (const auto& snippet : snippets) {
             if (!accepted(snippet, root, true)) continue;
             const fs::directory_entry template_file(snippet.path() / kTemplateName, error);
             if (error || !accepted(template_file, root, false)) continue;

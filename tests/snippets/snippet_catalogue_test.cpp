@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "base/logging/log.hpp"
 #include "page/extension_settings.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_server.hpp"
@@ -171,8 +172,27 @@ TEST_F(SnippetCatalogueTest, ListsOnlyRealFoldersAndFilesBelowTheSnippetsFolder)
     add("\xff\xfe/s", "{{ x }}");
     add("real/caf\xe9", "{{ x }}");
 
+    logging::server_log().set_level(logging::LogLevel::warning);
+    testing::internal::CaptureStderr();
     for (int round = 0; round < 2; ++round) {
         EXPECT_EQ(names(), (std::vector<std::string>{"real/alias", "real/ok"}));
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    logging::server_log().set_level(logging::LogLevel::error);
+    // Each skipped once, whatever the bytes of its name.
+    const auto logged = [&](const std::string& name) {
+        std::size_t count = 0;
+        for (auto at = log.find(name); at != std::string::npos; at = log.find(name, at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    for (const std::string name :
+         {"/linked_category: a link that leads out", "/real/linked_snippet: a link that leads out",
+          "/linked_template/snippet.jinja: a link that leads out",
+          "/ok/snippet.json: a link that leads out", "snippets/back\\x5cslash: a name",
+          "/real/back\\x5cslash: a name", "/\\xff\\xfe: a name", "/real/caf\\xe9: a name"}) {
+        EXPECT_EQ(logged(name), 1u) << name << " in:\n" << log;
     }
     EXPECT_EQ(entry("real", "ok").at("errors"), json::array());
     EXPECT_EQ(entry("real", "ok").at("title").as_string(), "ok");  // its snippet.json leads out
