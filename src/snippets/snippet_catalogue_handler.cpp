@@ -5,30 +5,23 @@
 #include <optional>
 #include <utility>
 
-#include "host/blocking_call.hpp"
 #include "host/json_answer.hpp"
 
 namespace snippets {
 
-void SnippetCatalogueHandler::get(const host::PathArgs&) { wait_for(_answer()); }
-
-host::Task SnippetCatalogueHandler::_answer() {
+host::Task SnippetCatalogueHandler::get(const host::PathArgs&) {
     // Walking the folder and parsing changed templates wait on the disk and the engine.
     boost::json::array snippets =
-        co_await host::run_blocking([this] { return catalogue_.list(snippets_dir_); });
+        co_await run_blocking([this] { return catalogue_.list(snippets_dir_); });
     host::finish_with_json(*this, host::HTTPStatus::OK,
                            boost::json::object{{"snippets", std::move(snippets)}});
 }
 
-void SnippetHandler::get(const host::PathArgs& path_args) {
-    wait_for(_answer(path_args.at(0), path_args.at(1)));
-}
-
-// A coroutine takes its parameters by value: references would dangle once it suspends.
-// cppcheck-suppress passedByValue
-host::Task SnippetHandler::_answer(std::string category, std::string snippet_id) {
+host::Task SnippetHandler::get(const host::PathArgs& path_args) {
+    const std::string& category = path_args.at(0);
+    const std::string& snippet_id = path_args.at(1);
     std::optional<boost::json::object> snippet =
-        co_await host::run_blocking([this, &category, &snippet_id] {
+        co_await run_blocking([this, &category, &snippet_id] {
             return catalogue_.find(snippets_dir_, category, snippet_id);
         });
     if (!snippet) {

@@ -3,7 +3,6 @@
 // template text.
 
 #include <filesystem>
-#include <string>
 
 #include "host/api_handler.hpp"
 #include "host/awaitable.hpp"
@@ -12,42 +11,34 @@
 namespace snippets {
 
 // Handler for listing every snippet with the parameters it takes.
-class SnippetCatalogueHandler : public host::APIHandler {
+class SnippetCatalogueHandler : public host::CoroutineHandler {
 public:
     SnippetCatalogueHandler(host::Exchange& exchange, SnippetCatalogue& catalogue,
-                            std::filesystem::path snippets_dir)
-        : host::APIHandler(exchange),
-          catalogue_(catalogue),
-          snippets_dir_(std::move(snippets_dir)) {}
+                            const std::filesystem::path& snippets_dir)
+        : CoroutineHandler(exchange), catalogue_(catalogue), snippets_dir_(snippets_dir) {}
 
     // {"snippets": [entry, ...]}, by category and then id.
-    void get(const host::PathArgs& path_args) override;
+    host::Task get(const host::PathArgs& path_args) override;
 
 private:
-    host::Task _answer();
-
     SnippetCatalogue& catalogue_;
-    std::filesystem::path snippets_dir_;
+    const std::filesystem::path& snippets_dir_;
 };
 
 // Handler for one snippet, found by its category and id.
-class SnippetHandler : public host::APIHandler {
+class SnippetHandler : public host::CoroutineHandler {
 public:
     SnippetHandler(host::Exchange& exchange, SnippetCatalogue& catalogue,
-                   std::filesystem::path snippets_dir)
-        : host::APIHandler(exchange),
-          catalogue_(catalogue),
-          snippets_dir_(std::move(snippets_dir)) {}
+                   const std::filesystem::path& snippets_dir)
+        : CoroutineHandler(exchange), catalogue_(catalogue), snippets_dir_(snippets_dir) {}
 
     // The snippet's entry with "template"; 404 "Snippet template not found." as the generate
     // route answers for the same names.
-    void get(const host::PathArgs& path_args) override;
+    host::Task get(const host::PathArgs& path_args) override;
 
 private:
-    host::Task _answer(std::string category, std::string snippet_id);
-
     SnippetCatalogue& catalogue_;
-    std::filesystem::path snippets_dir_;
+    const std::filesystem::path& snippets_dir_;
 };
 
 }  // namespace snippets

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "base/logging/log.hpp"
-#include "page/extension_settings.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_server.hpp"
 
@@ -17,7 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace json = boost::json;
-using page::get_settings;
 using test_support::expect_json_answer;
 using test_support::HttpResponse;
 using test_support::TempDir;
@@ -30,10 +28,7 @@ constexpr std::string_view kNotFound = R"({"message": "Snippet template not foun
 // A server whose snippets folder is a fresh one the test fills.
 class SnippetCatalogueTest : public testing::Test {
 protected:
-    SnippetCatalogueTest() {
-        fs::create_directories(snippets_dir());
-        get_settings().snippets_dir = snippets_dir();
-    }
+    SnippetCatalogueTest() { fs::create_directories(snippets_dir()); }
 
     fs::path snippets_dir() const { return folder_.path() / "snippets"; }
     void add(const fs::path& snippet, std::string_view template_text,
@@ -67,7 +62,7 @@ protected:
     }
 
     TempDir folder_{"nuvex-catalogue"};
-    TestServer server_;
+    TestServer server_{[this](app::CommandLine& line) { line.snippets_dir = snippets_dir(); }};
 };
 
 json::value parse(std::string_view text) { return json::parse(text); }
@@ -278,8 +273,7 @@ std::string table_in(const fs::path& readme, std::string_view first_line) {
 }  // namespace
 
 TEST(ShippedSnippets, DescribeThemselvesAndMatchTheReadme) {
-    TestServer server;
-    get_settings().snippets_dir = NUVEX_SNIPPETS_SOURCE_DIR;
+    TestServer server;  // on the source tree's snippets
     const HttpResponse response = server.get(kCatalogue);
     ASSERT_EQ(response.status, 200) << response.body;
     const json::value answer = response.json();
