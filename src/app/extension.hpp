@@ -8,6 +8,7 @@
 
 #include "app/command_line.hpp"
 #include "pipeline/dag_cabinet.hpp"
+#include "snippets/snippet_catalogue.hpp"
 
 namespace app {
 
@@ -20,6 +21,8 @@ struct Extension {
     // Pipeline caches live below its "pipelines" folder.
     std::filesystem::path app_temp_directory;
     std::filesystem::path snippets_dir;
+    // What the template engine found in the snippets, kept until their files change.
+    snippets::SnippetCatalogue snippet_catalogue;
     // The pipeline page: index.html and its static/ files.
     std::filesystem::path web_dir;
     // The notebook server described by server info and whose root the dataset diff reads:

@@ -10,6 +10,7 @@
 #include "page/page_files_handler.hpp"
 #include "pipeline_export/pipeline_export_handler.hpp"
 #include "server_info/server_info_handler.hpp"
+#include "snippets/snippet_catalogue_handler.hpp"
 #include "snippets/snippet_generate_handler.hpp"
 #include "veyra/model_registry_handler.hpp"
 #include "veyra/project_handler.hpp"
@@ -50,6 +51,12 @@ host::RouteTable make_routes(Extension& extension) {
                make_handler<veyra::NuvexVeyraModelRegistryHandler>());
     routes.add("/nuvex-link/snippets/generate", {"POST"},
                make_handler<snippets::SnippetGenerateHandler>(extension.snippets_dir));
+    routes.add("/nuvex-link/snippets", {"GET"},
+               make_handler<snippets::SnippetCatalogueHandler>(extension.snippet_catalogue,
+                                                               extension.snippets_dir));
+    routes.add("/nuvex-link/snippets/{category}/{snippet_id}", {"GET"},
+               make_handler<snippets::SnippetHandler>(extension.snippet_catalogue,
+                                                      extension.snippets_dir));
     // The pipeline page. Its static files hold no user data and load without the token.
     routes.add("/nuvex-link/view/", {"GET"},
                make_handler<page::PipelinePageHandler>(extension.web_dir));

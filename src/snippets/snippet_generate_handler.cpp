@@ -1,11 +1,7 @@
 #include "snippets/snippet_generate_handler.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <boost/json/error.hpp>
 #include <boost/json/object.hpp>
-#include <cerrno>
 #include <system_error>
 
 #include "base/json_io/json_reader.hpp"
@@ -13,6 +9,7 @@
 #include "base/logging/log.hpp"
 #include "host/blocking_call.hpp"
 #include "host/http_error.hpp"
+#include "snippets/snippet_files.hpp"
 #include "snippets/snippet_request.hpp"
 #include "snippets/template_engine.hpp"
 #include "snippets/text_decoding.hpp"
@@ -26,37 +23,6 @@ namespace fs = std::filesystem;
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 boost::json::object message(std::string_view text) { return {{"message", text}}; }
-
-// A name that stays one folder level below its parent.
-bool is_plain_name(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
-}
-
-std::string read_bytes(const fs::path& file) {
-    struct Descriptor {
-        int fd;
-        ~Descriptor() {
-            if (fd >= 0) ::close(fd);
-        }
-    } descriptor{::open(file.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (descriptor.fd < 0) {
-        throw fs::filesystem_error("cannot open the template", file,
-                                   {errno, std::generic_category()});
-    }
-    std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t count = ::read(descriptor.fd, buffer, sizeof buffer);
-        if (count == 0) return bytes;
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            throw fs::filesystem_error("cannot read the template", file,
-                                       {errno, std::generic_category()});
-        }
-        bytes.append(buffer, static_cast<std::size_t>(count));
-    }
-}
 
 }  // namespace
 
@@ -124,9 +90,7 @@ std::optional<fs::path> SnippetGenerateHandler::template_file_of(const fs::path&
 
 std::string SnippetGenerateHandler::render_template(const fs::path& template_file,
                                                     const boost::json::value& parameters) {
-    const std::string bytes = read_bytes(template_file);
-    check_utf8(bytes);
-    return render_template_source(with_unix_newlines(bytes), parameters);
+    return render_template_source(read_snippet_text(template_file), parameters);
 }
 
 }  // namespace snippets

@@ -78,7 +78,10 @@ std::string describe(const py::error_already_set& error) {
 // Objects that live until the process ends: they are never released, so nothing touches
 // Python after the interpreter's owner has gone.
 struct Jinja2 {
-    py::object compile;  // source text -> jinja2.Template, remembered
+    py::object compile;      // source text -> jinja2.Template, remembered
+    py::object environment;  // a jinja2.Environment with the default settings Template uses
+    py::object find_undeclared_variables;
+    py::object syntax_error;  // jinja2.TemplateSyntaxError
 };
 
 Jinja2* load_jinja2() {
@@ -87,7 +90,10 @@ Jinja2* load_jinja2() {
         py::module_ module = py::module_::import("jinja2");
         py::object remembered = py::module_::import("functools")
                                     .attr("lru_cache")(py::arg("maxsize") = kCompiledTemplatesKept);
-        auto* jinja2 = new Jinja2{remembered(module.attr("Template"))};
+        auto* jinja2 =
+            new Jinja2{remembered(module.attr("Template")), module.attr("Environment")(),
+                       py::module_::import("jinja2.meta").attr("find_undeclared_variables"),
+                       module.attr("TemplateSyntaxError")};
         logging::server_log().debug(std::string("Template engine: Python ") + Py_GetVersion() +
                                     ", Jinja2 " + module.attr("__version__").cast<std::string>() +
                                     " from " + module.attr("__file__").cast<std::string>());
@@ -179,6 +185,41 @@ std::string render_template_source(std::string_view source, const boost::json::v
         if (error.matches(PyExc_ValueError)) {
             throw TemplateValueError(py::str(error.value()).cast<std::string>());
         }
+        throw TemplateEngineError(describe(error));
+    }
+}
+
+std::vector<std::string> template_parameters(std::string_view source) {
+    Jinja2& engine = jinja2();
+    py::gil_scoped_acquire lock;
+    try {
+        const py::str text(source.data(), source.size());
+        py::object tree;
+        try {
+            tree = engine.environment.attr("parse")(text);
+            // Compiling also finds what parsing lets through (an unknown filter or test), which
+            // would otherwise only fail when the snippet is rendered.
+            engine.environment.attr("compile")(tree);
+        } catch (const py::error_already_set& error) {
+            if (!error.matches(engine.syntax_error)) throw;
+            const py::object& value = error.value();
+            throw TemplateSyntaxError("line " + py::str(value.attr("lineno")).cast<std::string>() +
+                                      ": " + py::str(value.attr("message")).cast<std::string>());
+        }
+        py::set undeclared = engine.find_undeclared_variables(tree);
+        // The tree does not keep columns, and its children are not always in source order
+        // ("a if b" holds b first): the lexer's name tokens are.
+        std::vector<std::string> names;
+        for (const py::handle token : engine.environment.attr("lex")(text)) {
+            const py::tuple item = py::reinterpret_borrow<py::tuple>(token);
+            if (item[1].cast<std::string_view>() != "name" || !undeclared.contains(item[2])) {
+                continue;
+            }
+            undeclared.attr("discard")(item[2]);
+            names.push_back(item[2].cast<std::string>());
+        }
+        return names;
+    } catch (const py::error_already_set& error) {
         throw TemplateEngineError(describe(error));
     }
 }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace snippets {
 
@@ -23,6 +24,18 @@ class TemplateEngineError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// A template the engine cannot compile (a syntax error, an unknown filter); the text says
+// where and what, e.g. "line 3: unexpected '}'".
+class TemplateSyntaxError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The names a template takes from its caller, as Jinja2's meta.find_undeclared_variables finds
+// them, in the order they first appear in the source. Throws TemplateSyntaxError when the
+// template does not compile.
+std::vector<std::string> template_parameters(std::string_view source);
 
 // Renders template source with Jinja2's default settings: no autoescaping, a missing name
 // renders as "", one trailing newline dropped. Each entry of the `parameters` object becomes

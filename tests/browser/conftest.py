@@ -34,7 +34,7 @@ def wait_for(condition, timeout, what):
 
 
 class Server:
-    def __init__(self, folder: Path):
+    def __init__(self, folder: Path, snippets: Path = None):
         self.folder = folder
         self.token = secrets.token_hex(16)
         self.root = folder / "root"
@@ -45,7 +45,8 @@ class Server:
         environment = dict(os.environ, JUPYTER_RUNTIME_DIR=str(self.runtime))
         self.process = subprocess.Popen(
             [SERVER, "--port", "0", "--token", self.token, "--root-dir", str(self.root),
-             "--temp-dir", str(self.temp), "--veyra-settings", str(folder / "veyra.json")],
+             "--temp-dir", str(self.temp), "--veyra-settings", str(folder / "veyra.json")]
+            + ([] if snippets is None else ["--snippets-dir", str(snippets)]),
             env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         record = wait_for(self._runtime_record, 20, "the server's runtime file")
         self.base = "http://127.0.0.1:%d/nuvex-link/" % record["port"]

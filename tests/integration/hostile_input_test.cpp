@@ -73,6 +73,8 @@ const std::vector<RouteUnderTest> kRoutes = {
      "/nuvex-link/snippets/generate",
      {400, 400, 400, 400, 400, 400},
      {500, 500, 500, 500, 400, 404}},
+    {"GET", "/nuvex-link/snippets", {200, 200, 200, 200, 200, 200}},
+    {"GET", "/nuvex-link/snippets/dataset/load_version", {200, 200, 200, 200, 200, 200}},
 };
 
 constexpr const char* kUpgradeHeaders =
