@@ -13,6 +13,8 @@
 #include <boost/beast/websocket/rfc6455.hpp>
 #include <chrono>
 
+#include "base/json_io/json_body.hpp"
+#include "base/logging/log.hpp"
 #include "host/auth.hpp"
 #include "host/exchange.hpp"
 #include "host/http_error.hpp"
@@ -20,8 +22,6 @@
 #include "host/request_log.hpp"
 #include "host/socket_transfer.hpp"
 #include "host/websocket_session.hpp"
-#include "base/json_io/json_body.hpp"
-#include "base/logging/log.hpp"
 
 namespace host {
 namespace beast = boost::beast;
@@ -124,6 +124,7 @@ void HttpSession::read_header() {
     parser_->body_limit(kBodyLimit);
     match_.reset();
     request_ = Request{};
+    request_.client = client_;
     stream_.expires_after(kReadTimeout);
     http::async_read_header(stream_, buffer_, *parser_,
                             [self = shared_from_this()](beast::error_code error, std::size_t) {
@@ -133,6 +134,16 @@ void HttpSession::read_header() {
 
 void HttpSession::on_header(beast::error_code error) {
     if (error) {
+        if (error == http::error::partial_message) {
+            // The client closed its side halfway through a header: it left, it did not err.
+            logging::server_log().debug("The client " + client_ +
+                                        " left in the middle of a request's header");
+            return;
+        }
+        // What the request line named, when it was read before the fault, goes into the log.
+        const auto& header = parser_->get();
+        request_.method = std::string(header.method_string());
+        request_.target = std::string(header.target());
         if (error == http::error::body_limit) {
             // A declared length over the limit is refused before the body is read.
             request_.keep_alive = false;
@@ -151,7 +162,6 @@ void HttpSession::on_header(beast::error_code error) {
     const auto& header = parser_->get();
     request_.method = std::string(header.method_string());
     request_.target = std::string(header.target());
-    request_.client = client_;
     request_.keep_alive = header.keep_alive();
     for (const auto& field : header) {
         request_.headers.emplace_back(field.name_string(), field.value());
