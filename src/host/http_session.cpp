@@ -129,6 +129,7 @@ void HttpSession::read_header() {
     parser_->body_limit(kBodyLimit);
     match_.reset();
     request_ = Request{};
+    request_.client = client_;
     stream_.expires_after(kReadTimeout);
     http::async_read_header(stream_, buffer_, *parser_,
                             [self = shared_from_this()](beast::error_code error, std::size_t) {
@@ -138,6 +139,16 @@ void HttpSession::read_header() {
 
 void HttpSession::on_header(beast::error_code error) {
     if (error) {
+        if (error == http::error::partial_message) {
+            // The client closed its side halfway through a header: it left, it did not err.
+            logging::server_log().debug("The client " + client_ +
+                                        " left in the middle of a request's header");
+            return;
+        }
+        // What the request line named, when it was read before the fault, goes into the log.
+        const auto& header = parser_->get();
+        request_.method = std::string(header.method_string());
+        request_.target = std::string(header.target());
         if (error == http::error::body_limit) {
             // A declared length over the limit is refused before the body is read.
             request_.keep_alive = false;
@@ -156,7 +167,6 @@ void HttpSession::on_header(beast::error_code error) {
     const auto& header = parser_->get();
     request_.method = std::string(header.method_string());
     request_.target = std::string(header.target());
-    request_.client = client_;
     request_.keep_alive = header.keep_alive();
     for (const auto& field : header) {
         request_.headers.emplace_back(field.name_string(), field.value());

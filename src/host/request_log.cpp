@@ -40,9 +40,11 @@ void log_request(const Request& request, int status, std::chrono::steady_clock::
     char milliseconds[32];
     std::snprintf(milliseconds, sizeof milliseconds, "%.2fms",
                   std::chrono::duration<double, std::milli>(took).count());
-    std::string line = std::to_string(status) + " " + request.method + " " +
-                       target_without_token(request.target) + " (" + request.client + ") " +
-                       milliseconds;
+    // A request refused before its request line was read has no method or target.
+    std::string line = std::to_string(status);
+    if (!request.method.empty()) line.append(" ").append(request.method);
+    if (!request.target.empty()) line.append(" ").append(target_without_token(request.target));
+    line.append(" (").append(request.client).append(") ").append(milliseconds);
     if (status >= 500 && !cause.empty()) line.append(": ").append(cause);
     log.write(level, line);
 }

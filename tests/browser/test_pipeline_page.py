@@ -8,7 +8,7 @@ from selenium.common.exceptions import NoAlertPresentException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
-from conftest import component, node_titles, wait_for, wait_for_nodes
+from conftest import Server, component, node_titles, wait_for, wait_for_nodes
 
 DEMO = [
     component("load", "load_raw_data", cache="cached"),
@@ -123,6 +123,40 @@ def test_a_script_named_component_runs_no_script(server, browser):
         "return [...document.querySelectorAll('#graph svg text')].map(t => t.textContent)")
     assert hostile in labels and '<img src=x onerror="alert(2)">' in labels
     assert hostile in node_titles(browser)
+
+
+def test_hostile_names_are_literal_text_everywhere(tmp_path, browser):
+    # Pipeline, kernel, dataset, file and root folder share the name; made into markup it would
+    # load an image that fails and runs its handler.
+    hostile = "<img src=x onerror=window.pwned=1>"
+    server = Server(tmp_path / hostile)
+    try:
+        (server.root / "dataset" / hostile / "v1").mkdir(parents=True)
+        (server.root / "dataset" / hostile / "v1" / "old.csv").write_text("a\n")
+        (server.root / "dataset-staged" / hostile).mkdir(parents=True)
+        (server.root / "dataset-staged" / hostile / hostile).write_text("b\n")
+        server.post_pipeline(hostile, [component("a", "load")], name=hostile)
+        browser.get(server.page_url(hostile))
+        wait_for_nodes(browser, 1)
+        WebDriverWait(browser, 10).until(
+            lambda d: d.find_element(By.ID, "diff-table").is_displayed())
+        WebDriverWait(browser, 10).until(
+            lambda d: len(d.find_elements(By.CSS_SELECTOR, "#server-info dd")) >= 4)
+
+        texts = browser.execute_script("""
+            const text = (selector) => [...document.querySelectorAll(selector)].map(n => n.textContent);
+            return {kernels: text('#kernel-list .kernel-name'), heading: text('#pipeline-name'),
+                    kernel: text('#pipeline-kernel'), details: text('#server-info dd'),
+                    cells: text('#diff-table td')};""")
+        assert texts["kernels"] == [hostile]
+        assert texts["heading"] == [hostile] and texts["kernel"] == [hostile]
+        assert any(hostile in value for value in texts["details"]), texts["details"]
+        # The dataset on both of its rows (old.csv deleted, the hostile file added), and the file.
+        assert texts["cells"].count(hostile) == 3, texts["cells"]
+        assert browser.execute_script("return document.querySelectorAll('main img').length") == 0
+        assert browser.execute_script("return window.pwned === undefined")
+    finally:
+        server.stop()
 
 
 def demo_server(server):

@@ -196,13 +196,17 @@ TEST(DAGHandler, CleanUpRemovesOnlyCachesInsideThePipelinesFolder) {
     const auto outside = server.scratch() / "user-data";
     const auto sneaky = pipelines / ".." / ".." / "user-data";
     const auto link = pipelines / "link-out";
-    for (const auto& folder : {inside, outside}) {
+    // The pipelines folder itself, named plainly and by a way round, holds every other
+    // kernel's caches: never removed.
+    const auto live = pipelines / "k-live";
+    for (const auto& folder : {inside, outside, live}) {
         test_support::write_file(folder / "cache.db", "data");
     }
     std::filesystem::create_directory_symlink(outside, link);
 
     const std::pair<const char*, std::filesystem::path> kernels[] = {
-        {"k-old", inside}, {"k-outside", outside}, {"k-dots", sneaky}, {"k-link", link}};
+        {"k-old", inside}, {"k-outside", outside},  {"k-dots", sneaky},
+        {"k-link", link},  {"k-folder", pipelines}, {"k-way-round", pipelines / "x" / ".."}};
     for (const auto& [kernel, folder] : kernels) {
         server.start_kernel(kernel);
         server.post(
@@ -223,8 +227,9 @@ TEST(DAGHandler, CleanUpRemovesOnlyCachesInsideThePipelinesFolder) {
 
     EXPECT_FALSE(std::filesystem::exists(inside));
     EXPECT_TRUE(std::filesystem::exists(outside / "cache.db"));
-    EXPECT_TRUE(std::filesystem::exists(pipelines));
-    for (const char* kernel : {"k-old", "k-outside", "k-dots", "k-link", "k-null"}) {
+    EXPECT_TRUE(std::filesystem::exists(live / "cache.db"));
+    for (const char* kernel :
+         {"k-old", "k-outside", "k-dots", "k-link", "k-folder", "k-way-round", "k-null"}) {
         EXPECT_EQ(server.get(std::string("/nuvex-link/kernels/") + kernel).status, 400) << kernel;
     }
 }

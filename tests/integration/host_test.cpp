@@ -9,6 +9,7 @@
 #include <boost/json/parse.hpp>
 #include <boost/url/parse.hpp>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -116,6 +117,88 @@ TEST(Host, BodiesSentBackToBackOrInPiecesAreReadWhole) {
         const auto stored = server.get(std::string("/nuvex-link/kernels/") + kernel).json();
         EXPECT_EQ(stored.at("updated_components").at("added").as_array().size(), 400u) << kernel;
     }
+}
+
+// A slow client is not cut off: each part of a request, and the next request on the same
+// connection, may come a second after the one before.
+TEST(Host, RequestsArrivingInPiecesASecondApartAreAnswered) {
+    TestServer server;
+    server.start_kernel("k1");
+    const std::string body = test_support::pipeline_updated(
+        test_support::make_pipeline("p", {test_support::make_component("c0")}));
+    const std::string line =
+        "POST /nuvex-link/kernels/k1?token=" + server.token() + " HTTP/1.1\r\nHost: x\r\n";
+    const auto pause = [] { std::this_thread::sleep_for(std::chrono::seconds(1)); };
+    test_support::RawConnection connection(server.port());
+
+    // A body of declared length, read straight into the request.
+    ASSERT_TRUE(connection.send(line));
+    pause();
+    ASSERT_TRUE(connection.send("Content-Length: " + std::to_string(body.size()) + "\r\n\r\n"));
+    pause();
+    ASSERT_TRUE(connection.send(body.substr(0, body.size() / 2)));
+    pause();
+    ASSERT_TRUE(connection.send(body.substr(body.size() / 2)));
+    auto answer = connection.read_answer(std::chrono::seconds(20));
+    ASSERT_EQ(answer.status, 200) << answer.bytes;
+
+    // After a pause on the kept connection, a chunked body, read through the parser.
+    pause();
+    ASSERT_TRUE(connection.send(line + "Transfer-Encoding: chunked\r\n\r\n"));
+    pause();
+    const auto chunk = [](std::string_view part) {
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", part.size());
+        return size + std::string(part) + "\r\n";
+    };
+    ASSERT_TRUE(connection.send(chunk(std::string_view(body).substr(0, 10))));
+    pause();
+    ASSERT_TRUE(connection.send(chunk(std::string_view(body).substr(10)) + "0\r\n\r\n"));
+    answer = connection.read_answer(std::chrono::seconds(20));
+    ASSERT_EQ(answer.status, 200) << answer.bytes;
+}
+
+// A client that hangs up halfway through a header has left, which is no error: no answer, no
+// log line. A request that is malformed gets its 400, logged with the client's address and,
+// once the request line was read, its method and target without the token.
+TEST(Host, ClientsThatLeaveMidHeaderAreQuietMalformedRequestsAreLogged) {
+    TestServer server([](app::CommandLine& line) { line.log_level = "info"; });
+    const std::string target = "/nuvex-link/kernels/k1?token=" + server.token();
+    testing::internal::CaptureStderr();
+    const std::string complete =
+        "GET /nuvex-link/server/info?token=" + server.token() + " HTTP/1.1\r\nHost: x\r\n\r\n";
+    for (const std::string& sent :
+         {std::string("GE"), "GET " + target, "GET " + target + " HTTP/1.1\r\nHost: x\r\nAcc",
+          // One whole request answered, then the next one cut off.
+          complete + "GET " + target + " HTTP/1.1\r\nHo"}) {
+        test_support::RawConnection connection(server.port());
+        ASSERT_TRUE(connection.send(sent));
+        connection.close_write();
+        std::string received;
+        test_support::RawAnswer answer;
+        do {
+            answer = connection.read_answer(std::chrono::seconds(20));
+            received += answer.bytes;
+        } while (!answer.closed && !answer.timed_out);
+        ASSERT_TRUE(answer.closed) << sent;
+        EXPECT_EQ(count_of(received, "HTTP/1.1"), sent.starts_with(complete) ? 1u : 0u) << received;
+    }
+    const auto bad_field = test_support::raw_exchange(
+        server.port(), "GET " + target + " HTTP/1.1\r\nNo colon here\r\n\r\n");
+    const auto bad_line = test_support::raw_exchange(server.port(), "\x01\x02 what\r\n\r\n");
+    const std::string log = testing::internal::GetCapturedStderr();
+
+    for (const auto* answer : {&bad_field, &bad_line}) {
+        EXPECT_EQ(answer->status, 400) << answer->bytes;
+        EXPECT_EQ(answer->body(), R"({"message": "Bad Request", "reason": null})");
+    }
+    EXPECT_EQ(count_of(log, "\n"), 2u) << log;
+    EXPECT_NE(log.find("] 400 GET /nuvex-link/kernels/k1?token=[secret] (127.0.0.1) "),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("] 400 (127.0.0.1) "), std::string::npos) << log;
+    EXPECT_EQ(count_of(log, "[W "), 2u) << log;
+    EXPECT_EQ(log.find(server.token()), std::string::npos) << log;
 }
 
 // An answer larger than the socket takes at once is written on as the client reads it.

@@ -1,8 +1,9 @@
 // SIGTERM stops the real server program cleanly: it exits with 0, removes its runtime file,
 // a cache export that was under way leaves no temporary folder behind, a download under way is
 // cut short, a dataset diff under way has its rsync ended and a login waiting on the platform
-// does not hold the exit back. Under a low descriptor limit, a flood of idle connections is
-// waited out without flooding the log.
+// does not hold the exit back, and a blocking call that ends a moment later is waited for. Under
+// a low descriptor limit, a flood of idle connections is waited out without flooding the log or
+// spinning on a processor.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -64,6 +66,8 @@ std::vector<fs::path> entries_starting_with(const fs::path& folder, std::string_
 struct Launch {
     // Both the soft and the hard descriptor limit, set by a shell that then becomes the server.
     std::optional<int> descriptor_limit;
+    // Given after the server's own.
+    std::vector<std::string> arguments;
 };
 
 // The server program in its own folder (runtime, temporary and root folders inside it); what it
@@ -84,6 +88,7 @@ public:
             {NUVEX_SERVER_BINARY, "--port", "0", "--token", "secret", "--root-dir",
              (folder_.path() / "root").string(), "--temp-dir", (tmp() / "nuvex-link").string(),
              "--veyra-settings", (folder_.path() / "veyra.json").string()});
+        arguments.insert(arguments.end(), launch.arguments.begin(), launch.arguments.end());
         std::vector<std::string> environment = {"JUPYTER_RUNTIME_DIR=" + runtime_dir().string(),
                                                 "TMPDIR=" + tmp().string()};
         for (char** variable = environ; *variable != nullptr; ++variable) {
@@ -139,6 +144,7 @@ public:
     }
 
     unsigned short port() const { return port_; }
+    pid_t pid() const { return pid_; }
     fs::path runtime_dir() const { return folder_.path() / "runtime"; }
     fs::path tmp() const { return folder_.path() / "tmp"; }
     fs::path root() const { return folder_.path() / "root"; }
@@ -309,6 +315,39 @@ TEST(Shutdown, SigtermWhileALoginWaitsOnAPlatformThatNeverAnswers) {
     EXPECT_TRUE(entries_starting_with(server.runtime_dir(), "jpserver-").empty());
 }
 
+// The server waits for a blocking call still running before it stops: the call's result must
+// not reach a strand that is gone. Here the call is the clean-up's question to a notebook
+// server for its kernels, answered a second after it was asked.
+TEST(Shutdown, SigtermWaitsForABlockingCallThatEndsASecondLater) {
+    test_support::FakePlatform notebook_server;
+    notebook_server.answer("GET", "/api/kernels", 200, R"([{"id": "k1"}])");
+    notebook_server.delay_answers(std::chrono::seconds(1));
+    ServerProcess server(Launch{.arguments = {"--jupyter-url", notebook_server.url()}});
+    const auto pipeline = test_support::make_pipeline("k1", {test_support::make_component("c1")});
+    test_support::RawConnection client(server.port());
+    client.send(
+        server.request("POST", "/nuvex-link/kernels/k1", test_support::pipeline_updated(pipeline)));
+    ASSERT_TRUE(eventually([&] { return notebook_server.calls("GET", "/api/kernels") == 1; }));
+
+    EXPECT_EQ(server.terminate(), 0);
+    EXPECT_EQ(notebook_server.answers_written(), 1)
+        << "the server exited before the call it was waiting on had its answer";
+    const std::string log = read_file(server.log_path());
+    EXPECT_EQ(log.find("work still running"), std::string::npos) << log;
+}
+
+// The processor time a process has used so far, user and system, in clock ticks.
+long cpu_ticks(pid_t pid) {
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    // The command name may hold blanks; the fields after it are plain numbers.
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string skipped;
+    for (int field = 3; field < 14; ++field) fields >> skipped;
+    long user = 0, system = 0;
+    fields >> user >> system;
+    return user + system;
+}
+
 TEST(DescriptorExhaustion, IdleConnectionsBeyondTheLimitAreWaitedOutQuietly) {
     ServerProcess server(Launch{.descriptor_limit = 64});
     const std::string info =
@@ -321,8 +360,21 @@ TEST(DescriptorExhaustion, IdleConnectionsBeyondTheLimitAreWaitedOutQuietly) {
         for (int i = 0; i < 200; ++i) {
             idle.push_back(std::make_unique<test_support::RawConnection>(server.port()));
         }
-        // The server meets the limit over and over for as long as they stay.
+        // The server meets the limit over and over for as long as they stay, and waits
+        // between its tries rather than spinning on a processor.
+        ASSERT_TRUE(eventually([&] {
+            return read_file(server.log_path()).find("Too many open files") != std::string::npos;
+        }));
+        const long ticks_before = cpu_ticks(server.pid());
+        const auto started = Clock::now();
         std::this_thread::sleep_for(std::chrono::seconds(3));
+        const long used = cpu_ticks(server.pid()) - ticks_before;
+        const auto waited = std::chrono::duration<double>(Clock::now() - started).count();
+        // A server that waits uses next to nothing; one that spins takes what a processor
+        // the machine shares with others gives it, far more than a tenth.
+        EXPECT_LT(static_cast<double>(used),
+                  waited * static_cast<double>(sysconf(_SC_CLK_TCK)) / 10)
+            << "clock ticks of processor time used while out of descriptors";
     }
     const auto answer = test_support::raw_exchange(server.port(), info, std::chrono::seconds(10));
     EXPECT_EQ(answer.status, 200) << answer.bytes;

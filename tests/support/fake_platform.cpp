@@ -44,6 +44,7 @@ struct FakePlatform::Impl {
     std::map<std::string, ScriptedAnswer> answers;
     std::vector<PlatformRequestRecord> received;
     std::chrono::milliseconds delay{0};
+    int answers_written = 0;
 
     ScriptedAnswer respond(const http::request<http::string_body>& request) {
         std::string target(request.target().substr(0, request.target().find('?')));
@@ -107,6 +108,10 @@ struct FakePlatform::Impl {
 
     void write_answer(std::shared_ptr<beast::tcp_stream> stream, const ScriptedAnswer& answer,
                       unsigned version, bool keep_alive) {
+        {
+            std::lock_guard lock(mutex);
+            ++answers_written;
+        }
         auto response = std::make_shared<http::response<http::string_body>>(
             static_cast<http::status>(answer.status), version);
         response->set(http::field::content_type, "application/json");
@@ -195,6 +200,11 @@ int FakePlatform::calls(std::string_view method, std::string_view target) const 
 std::vector<PlatformRequestRecord> FakePlatform::requests() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->received;
+}
+
+int FakePlatform::answers_written() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->answers_written;
 }
 
 }  // namespace test_support

@@ -59,6 +59,8 @@ public:
     int calls(std::string_view method, std::string_view target) const;
     // Every request received, in order.
     std::vector<PlatformRequestRecord> requests() const;
+    // How many answers the platform has begun to write (after any delay).
+    int answers_written() const;
 
 private:
     struct Impl;
