@@ -9,6 +9,7 @@
 #include "page/extension_settings.hpp"
 #include "veyra/client/veyra_settings.hpp"
 #include "pipeline/app_temp_directory.hpp"
+#include "pipeline/pipelines_folder.hpp"
 
 namespace app {
 namespace {
@@ -65,6 +66,7 @@ void configure(const CommandLine& line) {
     pipeline::APP_TEMP_DIRECTORY = line.temp_dir.empty()
                                               ? pipeline::default_app_temp_directory()
                                               : std::filesystem::absolute(line.temp_dir);
+    pipeline::check_pipelines_folder(pipeline::APP_TEMP_DIRECTORY);
     if (!line.snippets_dir.empty()) {
         page::get_settings().snippets_dir =
             std::filesystem::absolute(line.snippets_dir);

@@ -11,6 +11,7 @@
 #include "pipeline/dag_cabinet.hpp"
 #include "base/files/dir_size.hpp"
 #include "pipeline/app_temp_directory.hpp"
+#include "pipeline/pipelines_folder.hpp"
 #include "pipeline/status.hpp"
 
 namespace cache {
@@ -27,8 +28,13 @@ host::Awaitable<host::InfoResult> pipelines_folder_size() {
     boost::json::object result;
     std::uintmax_t estimate_size = 0;
     try {
-        estimate_size = co_await host::run_blocking(
-            [] { return base::get_dir_size(pipeline::APP_TEMP_DIRECTORY / "pipelines"); });
+        estimate_size = co_await host::run_blocking([] {
+            const pipeline::PipelinesFolder folder(pipeline::APP_TEMP_DIRECTORY);
+            return base::get_dir_size(folder.path());
+        });
+    } catch (const pipeline::PipelinesFolderRefused& refused) {
+        result["message"] = refused.what();
+        co_return host::InfoResult{host::HTTPStatus::INTERNAL_SERVER_ERROR, std::move(result)};
     } catch (const std::exception&) {
         result["message"] = "Fail to estimate cache size";
         co_return host::InfoResult{host::HTTPStatus::INTERNAL_SERVER_ERROR, std::move(result)};
