@@ -20,8 +20,12 @@ FileDescriptor open_private_folder(int at, const std::filesystem::path& path) {
         ::openat(at, path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder) {
         const int error = errno;
-        if (error == ELOOP) throw FolderRefused("it is a symbolic link");
-        if (error == ENOTDIR) throw FolderRefused("it is not a folder");
+        struct stat entry;
+        if ((error == ELOOP || error == ENOTDIR) &&
+            ::fstatat(at, path.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0) {
+            throw FolderRefused(S_ISLNK(entry.st_mode) ? "it is a symbolic link"
+                                                       : "it is not a folder");
+        }
         throw FolderRefused(std::string("it cannot be opened: ") + std::strerror(error));
     }
     struct stat info;
