@@ -11,9 +11,8 @@
 
 namespace host {
 
-RuntimeFile::RuntimeFile(const std::filesystem::path& runtime_dir,
-                         const boost::json::object& info) {
-    path_ = runtime_dir / ("jpserver-" + std::to_string(::getpid()) + ".json");
+RuntimeFile::RuntimeFile(const std::filesystem::path& runtime_dir, const boost::json::object& info)
+    : path_(runtime_dir / ("jpserver-" + std::to_string(::getpid()) + ".json")) {
     try {
         // The record holds the token: a folder made here is the user's alone, and the file is
         // never one that someone else put in its place.
