@@ -11,7 +11,10 @@
 
 namespace base {
 
-FileDescriptor open_private_folder(int at, const std::filesystem::path& path) {
+FileDescriptor open_private_folder(int at, const std::filesystem::path& given) {
+    // A trailing "/" would have a link at the end followed despite O_NOFOLLOW.
+    std::filesystem::path path = given;
+    while (!path.has_filename() && path.has_relative_path()) path = path.parent_path();
     if (::mkdirat(at, path.c_str(), 0700) != 0 && errno != EEXIST) {
         throw FolderRefused(std::string("it cannot be created: ") + std::strerror(errno));
     }

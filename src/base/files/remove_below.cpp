@@ -32,7 +32,10 @@ std::vector<std::string> names_of(const std::filesystem::path& relative) {
     std::vector<std::string> names;
     for (const auto& part : relative) {
         if (part.empty() || part == ".") continue;
-        if (part == "..") throw std::invalid_argument("'..' in " + relative.string());
+        // A name is passed on as a C string: one holding NUL would name something else ("..").
+        if (part == ".." || part.native().find('\0') != std::string::npos) {
+            throw std::invalid_argument("Not a plain name in '" + relative.string() + "'");
+        }
         names.push_back(part.string());
     }
     if (names.empty()) throw std::invalid_argument("No name in '" + relative.string() + "'");

@@ -13,9 +13,9 @@ namespace base {
 //   removed;
 // - a link inside the removed tree is removed itself, never what it points to;
 // - an entry that is missing, or vanishes meanwhile, is no failure.
-// `relative` holds plain names only ("." is skipped); "..", an absolute path or no name at
-// all fail std::invalid_argument. Other failures throw std::runtime_error naming the path
-// below `root` and the cause.
+// `relative` holds plain names only ("." is skipped); "..", a name holding NUL, an absolute
+// path or no name at all fail std::invalid_argument. Other failures throw std::runtime_error naming
+// the path below `root` and the cause.
 void remove_below(int root, const std::filesystem::path& relative);
 
 }  // namespace base

@@ -47,6 +47,7 @@ TEST(PrivateFolder, RefusesWhatOthersCouldChange) {
     const auto link = top.path() / "link";
     fs::create_directory_symlink(top.path(), link);
     EXPECT_EQ(refusal(link), "it is a symbolic link");
+    EXPECT_EQ(refusal(link.string() + "/"), "it is a symbolic link");
 
     const auto file = top.path() / "file";
     test_support::write_file(file, "x");

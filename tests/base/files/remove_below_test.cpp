@@ -83,7 +83,10 @@ TEST(RemoveBelow, ALinkPlantedAtAnyLevelNeverLeadsOutside) {
 
 TEST(RemoveBelow, PathsThatLeaveOrNameNothingAreRefused) {
     PlantedTree tree;
-    for (const char* relative : {"../victim", "p/../../victim", "/tmp", "", ".", "./"}) {
+    const std::string dots_then_nul = std::string("..") + '\0' + "x/victim";
+    for (const fs::path relative :
+         {fs::path("../victim"), fs::path("p/../../victim"), fs::path(dots_then_nul),
+          fs::path("/tmp"), fs::path(""), fs::path("."), fs::path("./")}) {
         EXPECT_THROW(base::remove_below(tree.root.get(), relative), std::invalid_argument)
             << relative;
     }
