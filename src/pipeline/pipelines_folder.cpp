@@ -30,15 +30,27 @@ std::optional<std::filesystem::path> below(const std::filesystem::path& root,
     return relative;
 }
 
+// Where a pipeline's cache folder lies below <temp_directory>/pipelines, if it does.
+std::optional<std::filesystem::path> below_pipelines(const std::filesystem::path& temp_directory,
+                                                     const std::filesystem::path& target) {
+    if (auto relative = below(temp_directory / "pipelines", target)) return relative;
+    // The kernel may spell the temporary folder through the links above it (a linked $TMPDIR
+    // or home); the folder itself is checked not to be a link when it is opened.
+    std::error_code error;
+    const auto resolved = std::filesystem::weakly_canonical(temp_directory, error);
+    if (error) return std::nullopt;
+    return below(resolved / "pipelines", target);
+}
+
 }  // namespace
 
 PipelinesFolder::PipelinesFolder(const std::filesystem::path& temp_directory)
-    : temp_directory_(temp_directory), path_(temp_directory / "pipelines") {
+    : path_(temp_directory / "pipelines") {
     base::FileDescriptor temp;
     try {
-        temp = base::open_private_folder(AT_FDCWD, temp_directory_);
+        temp = base::open_private_folder(AT_FDCWD, temp_directory);
     } catch (const base::FolderRefused& refused) {
-        refuse(temp_directory_, refused);
+        refuse(temp_directory, refused);
     }
     try {
         folder_ = base::open_private_folder(temp.get(), "pipelines");
@@ -47,30 +59,27 @@ PipelinesFolder::PipelinesFolder(const std::filesystem::path& temp_directory)
     }
 }
 
-void PipelinesFolder::remove_cache(std::string_view diskcache_dir) const {
-    const auto target = std::filesystem::absolute(std::filesystem::path(diskcache_dir));
-    auto relative = below(path_, target);
-    if (!relative) {
-        // The kernel may spell the temporary folder through the links above it (a linked
-        // $TMPDIR or home); the folder itself was checked not to be a link.
-        std::error_code error;
-        const auto resolved = std::filesystem::weakly_canonical(temp_directory_, error);
-        if (!error) relative = below(resolved / "pipelines", target);
-    }
-    if (!relative) return;
-    try {
-        base::remove_below(folder_.get(), *relative);
-    } catch (const std::exception& failure) {
-        logging::server_log().warning("Cache folder " + target.string() +
-                                      " not removed: " + failure.what());
-    }
-}
-
 void remove_pipeline_caches(const std::filesystem::path& temp_directory,
                             const std::vector<std::string>& diskcache_dirs) {
-    if (diskcache_dirs.empty()) return;
+    std::vector<std::pair<std::filesystem::path, std::filesystem::path>> inside;
+    for (const auto& diskcache_dir : diskcache_dirs) {
+        std::error_code error;  // "" is no folder at all
+        auto target = std::filesystem::absolute(diskcache_dir, error);
+        if (error) continue;
+        if (auto relative = below_pipelines(temp_directory, target)) {
+            inside.emplace_back(std::move(target), std::move(*relative));
+        }
+    }
+    if (inside.empty()) return;
     const PipelinesFolder folder(temp_directory);
-    for (const auto& diskcache_dir : diskcache_dirs) folder.remove_cache(diskcache_dir);
+    for (const auto& [target, relative] : inside) {
+        try {
+            base::remove_below(folder.descriptor(), relative);
+        } catch (const std::exception& failure) {
+            logging::server_log().warning("Cache folder " + target.string() +
+                                          " not removed: " + failure.what());
+        }
+    }
 }
 
 void check_pipelines_folder(const std::filesystem::path& temp_directory) {

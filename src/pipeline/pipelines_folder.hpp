@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "base/files/file_descriptor.hpp"
@@ -18,6 +17,7 @@ namespace pipeline {
 // The temporary folder or its pipelines folder is not used; the text names the folder and
 // why, for the client's answer and the log.
 class PipelinesFolderRefused : public std::runtime_error {
+public:
     using std::runtime_error::runtime_error;
 };
 
@@ -28,21 +28,19 @@ public:
     explicit PipelinesFolder(const std::filesystem::path& temp_directory);
 
     const std::filesystem::path& path() const { return path_; }
-
-    // Removes a pipeline's cache folder when it lies strictly below this folder, walking down
-    // from it without following any link (base::remove_below); anything else is left alone. A
-    // removal that fails is logged.
-    void remove_cache(std::string_view diskcache_dir) const;
+    // The open folder, as checked.
+    int descriptor() const { return folder_.get(); }
 
 private:
-    std::filesystem::path temp_directory_;
     std::filesystem::path path_;
     base::FileDescriptor folder_;
 };
 
-// Removes the cache folders of pipelines that were dropped; opens the pipelines folder only
-// when there is one, and throws PipelinesFolderRefused (after nothing was removed) when it
-// cannot be used.
+// Removes the cache folders of dropped pipelines that lie strictly below the pipelines folder,
+// walking down from it without following any link (base::remove_below); others are left
+// alone, and a removal that fails is logged. The folder is opened only when there is
+// something to remove: when it cannot be used, PipelinesFolderRefused is thrown and nothing is
+// removed.
 void remove_pipeline_caches(const std::filesystem::path& temp_directory,
                             const std::vector<std::string>& diskcache_dirs);
 

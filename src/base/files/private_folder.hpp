@@ -13,6 +13,7 @@ namespace base {
 // The folder exists but is not this user's own, or cannot be made or opened; the text says
 // why ("it is a symbolic link").
 class FolderRefused : public std::runtime_error {
+public:
     using std::runtime_error::runtime_error;
 };
 
