@@ -6,22 +6,23 @@
 
 #include "host/api_handler.hpp"
 #include "host/awaitable.hpp"
-#include "pipeline/models.hpp"
+#include "pipeline/dag_cabinet.hpp"
 
 namespace page {
 
-class PipelineGraphHandler : public host::APIHandler {
+class PipelineGraphHandler : public host::CoroutineHandler {
 public:
-    using host::APIHandler::APIHandler;
+    PipelineGraphHandler(host::Exchange& exchange, pipeline::DagCabinet& dag_cabinet)
+        : CoroutineHandler(exchange), dag_cabinet_(dag_cabinet) {}
 
     // The SVG of the kernel's pipeline, drawn once per stored pipeline; 404 for a kernel
     // without one.
-    void get(const host::PathArgs& path_args) override;
+    host::Task get(const host::PathArgs& path_args) override;
 
 private:
-    host::Task _draw(std::string kernel_id,
-                     std::shared_ptr<const pipeline::NuvexLinkPipelineModel> pipeline);
-    void _finish_with_svg(std::shared_ptr<const std::string> svg);
+    void finish_with_svg(std::shared_ptr<const std::string> svg);
+
+    pipeline::DagCabinet& dag_cabinet_;
 };
 
 }  // namespace page

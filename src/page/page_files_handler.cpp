@@ -9,7 +9,6 @@
 #include <string_view>
 
 #include "host/json_answer.hpp"
-#include "page/extension_settings.hpp"
 
 namespace page {
 namespace {
@@ -63,16 +62,16 @@ void answer_file(host::APIHandler& handler, std::string_view content_type,
 }
 
 void answer_missing(host::APIHandler& handler) {
-    finish_with_json(handler, host::HTTPStatus::NOT_FOUND, boost::json::object{{"message", "Not Found"}});
+    finish_with_json(handler, host::HTTPStatus::NOT_FOUND,
+                     boost::json::object{{"message", "Not Found"}});
 }
 
 }  // namespace
 
 void PipelinePageHandler::get(const host::PathArgs&) {
-    const auto page = read_file(page::get_settings().web_dir / "index.html");
+    const auto page = read_file(web_dir_ / "index.html");
     if (!page) {
-        throw std::runtime_error("The pipeline page is missing from " +
-                                 page::get_settings().web_dir.string());
+        throw std::runtime_error("The pipeline page is missing from " + web_dir_.string());
     }
     set_header("Content-Security-Policy", kPagePolicy);
     set_header("Referrer-Policy", "no-referrer");
@@ -83,7 +82,7 @@ void PipelinePageFileHandler::get(const host::PathArgs& path_args) {
     const std::string& name = path_args.at(0);
     const auto content_type = content_type_of(name);
     if (!is_plain_file_name(name) || !content_type) return answer_missing(*this);
-    const auto body = read_file(page::get_settings().web_dir / "static" / name);
+    const auto body = read_file(web_dir_ / "static" / name);
     if (!body) return answer_missing(*this);
     answer_file(*this, *content_type, *body);
 }
