@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "base/files/file_descriptor.hpp"
 #include "cache/parallel_gzip_writer.hpp"
 
 namespace cache {
@@ -30,23 +31,6 @@ public:
     throw std::runtime_error(std::string(what) + " '" + path.string() +
                              "': " + std::strerror(error));
 }
-
-// Owns an open file descriptor.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    // Closes now, so that a failed close (e.g. quota on a network disk) is reported.
-    int close() { return ::close(std::exchange(fd_, -1)); }
-
-private:
-    int fd_;
-};
 
 int create_archive_file(const std::filesystem::path& path) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -114,7 +98,7 @@ private:
 
     void add_file(const std::filesystem::path& path, const std::string& arcname,
                   const struct stat& info) {
-        FileDescriptor input(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        base::FileDescriptor input(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         if (input.get() < 0) fail("Cannot read", path, errno);
         posix_fadvise(input.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
         write_header(arcname, info, nullptr);
@@ -182,7 +166,7 @@ private:
         }
     }
 
-    FileDescriptor file_;
+    base::FileDescriptor file_;
     std::filesystem::path tarfile_path_;
     const std::atomic<bool>& stop_requested_;
     std::optional<ParallelGzipWriter> gzip_;

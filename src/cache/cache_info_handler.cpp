@@ -9,6 +9,7 @@
 
 #include "base/files/dir_size.hpp"
 #include "pipeline/dag_cabinet.hpp"
+#include "pipeline/pipelines_folder.hpp"
 
 namespace cache {
 namespace {
@@ -31,9 +32,13 @@ host::Awaitable<host::InfoResult> CacheInfoHandler::get_info() {
         // The whole pipelines folder, walked off the strand.
         std::uintmax_t estimate_size = 0;
         try {
-            estimate_size = co_await run_blocking([&folder = app_temp_directory_] {
-                return base::get_dir_size(folder / "pipelines");
+            estimate_size = co_await run_blocking([&temp_directory = app_temp_directory_] {
+                const pipeline::PipelinesFolder folder(temp_directory);
+                return base::get_dir_size(folder.path());
             });
+        } catch (const pipeline::PipelinesFolderRefused& refused) {
+            result["message"] = refused.what();
+            co_return host::InfoResult{host::HTTPStatus::INTERNAL_SERVER_ERROR, std::move(result)};
         } catch (const std::exception&) {
             result["message"] = "Fail to estimate cache size";
             co_return host::InfoResult{host::HTTPStatus::INTERNAL_SERVER_ERROR, std::move(result)};

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <boost/json/monotonic_resource.hpp>
 #include <boost/json/value.hpp>
-#include <filesystem>
 #include <optional>
 #include <utility>
 
@@ -12,6 +11,7 @@
 #include "host/json_answer.hpp"
 #include "host/jupyter/kernel_manager.hpp"
 #include "pipeline/kernel_channels.hpp"
+#include "pipeline/pipelines_folder.hpp"
 #include "pipeline/update_diff.hpp"
 
 namespace dag {
@@ -78,21 +78,6 @@ NuvexLinkPipelineModel pipeline_of(json::object& body, host::PreparedBody* prepa
         throw pipeline::ModelError("successful: a pipeline object is required");
     }
     return NuvexLinkPipelineModel::from_json(std::move(successful.get_object()));
-}
-
-// Removes a pipeline's cache folder only when it lies strictly below the pipelines folder once
-// "..", "." and links are resolved; a pipeline must never make the server delete anything else.
-void remove_cache_directory(const std::filesystem::path& app_temp_directory,
-                            std::string_view diskcache_dir) {
-    std::error_code error;
-    const auto root = std::filesystem::weakly_canonical(app_temp_directory / "pipelines", error);
-    if (error) return;
-    const auto target =
-        std::filesystem::weakly_canonical(std::filesystem::path(diskcache_dir), error);
-    if (error) return;
-    const auto relative = target.lexically_relative(root);
-    if (relative.empty() || relative == "." || *relative.begin() == "..") return;
-    std::filesystem::remove_all(target, error);
 }
 
 }  // namespace
@@ -204,17 +189,21 @@ host::BodyPreparer DAGHandler::body_preparer() {
 }
 
 void DAGHandler::remove_unused_kernels_on_cabinet(const std::vector<std::string>& kernel_ids) {
+    std::vector<std::string> cache_dirs;
     for (auto entry = dag_cabinet_.begin(); entry != dag_cabinet_.end();) {
         if (std::binary_search(kernel_ids.begin(), kernel_ids.end(), entry->first)) {
             ++entry;
             continue;
         }
         if (const auto diskcache_dir = entry->second.pipeline->diskcache_dir()) {
-            remove_cache_directory(app_temp_directory_, *diskcache_dir);
+            cache_dirs.emplace_back(*diskcache_dir);
         }
         dispose_after_answer(std::move(entry->second.pipeline));
         entry = dag_cabinet_.erase(entry);
     }
+    // Only what lies strictly below the pipelines folder goes; a folder that is not this
+    // user's own fails the request with its reason, and nothing is removed.
+    pipeline::remove_pipeline_caches(app_temp_directory_, cache_dirs);
 }
 
 }  // namespace dag

@@ -9,9 +9,12 @@
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/http/read.hpp>
+#include <boost/beast/http/rfc7230.hpp>
 #include <boost/beast/http/write.hpp>
 #include <boost/beast/websocket/rfc6455.hpp>
 #include <chrono>
+#include <string_view>
+#include <vector>
 
 #include "base/json_io/json_body.hpp"
 #include "base/logging/log.hpp"
@@ -60,6 +63,31 @@ void answer_failure(Exchange& exchange, const std::exception_ptr& failure) {
     } catch (const std::exception& error) {
         exchange.fail(500, {{"message", "Unhandled error"}, {"reason", error.what()}});
     }
+}
+
+// RFC 9112 6.1 and 6.3: a request's body ends where its framing says only when "chunked" is
+// its one and last transfer coding; with another last coding the body's end is unknown (400),
+// and codings before "chunked" are not decoded here (501). Both close the connection, so the
+// bytes behind the head are never read as a request of their own (request smuggling).
+int transfer_coding_refusal(const http::fields& header) {
+    bool present = false;
+    std::vector<std::string_view> codings;
+    for (const auto& field : header) {
+        if (field.name() != http::field::transfer_encoding) continue;
+        present = true;
+        const http::opt_token_list list{field.value()};
+        if (!http::validate_list(list)) return 400;
+        codings.insert(codings.end(), list.begin(), list.end());
+    }
+    if (!present) return 0;
+    const auto is_chunked = [](std::string_view coding) {
+        return beast::iequals(coding, "chunked");
+    };
+    if (codings.empty() || !is_chunked(codings.back()) ||
+        std::count_if(codings.begin(), codings.end(), is_chunked) > 1) {
+        return 400;
+    }
+    return codings.size() > 1 ? 501 : 0;
 }
 
 // A handler that returned without answering gets an empty 200, and the log says so: every
@@ -170,6 +198,10 @@ void HttpSession::on_header(beast::error_code error) {
     request_.keep_alive = header.keep_alive();
     for (const auto& field : header) {
         request_.headers.emplace_back(field.name_string(), field.value());
+    }
+    if (const int refusal = transfer_coding_refusal(header)) {
+        request_.keep_alive = false;
+        return answer_from_host(refusal, refusal == 400 ? "Bad Request" : "Not Implemented");
     }
     const std::string_view target = header.target();
     const auto question = target.find('?');

@@ -24,13 +24,15 @@ TEST(CacheInfo, AllPipelinesReportTheWholePipelinesFolder) {
 
 TEST(CacheInfo, AllPipelinesUnreadableIs500) {
     TestServer server;
-    // The temporary folder replaced by a file: its "pipelines" cannot be walked.
+    // The temporary folder replaced by a file: its "pipelines" cannot be walked, and the
+    // answer says why.
     fs::remove_all(server.temp_dir());
     write_file(server.temp_dir(), "not a folder");
 
     auto response = server.get("/nuvex-link/cache/info");
     EXPECT_EQ(response.status, 500);
-    EXPECT_EQ(response.body, "{\"message\": \"Fail to estimate cache size\"}");
+    EXPECT_EQ(response.body, "{\"message\": \"The temporary folder " + server.temp_dir().string() +
+                                 " is not used: it is not a folder\"}");
 }
 
 TEST(CacheInfo, OneKernelCountsOnlySuccessfulCachedComponents) {

@@ -234,6 +234,32 @@ TEST(DAGHandler, CleanUpRemovesOnlyCachesInsideThePipelinesFolder) {
     }
 }
 
+TEST(DAGHandler, ATemporaryFolderOthersCanWriteToIsNeverCleanedUp) {
+    TestServer server;
+    const auto cache = server.temp_dir() / "pipelines" / "k-old";
+    test_support::write_file(cache / "cache.db", "data");
+    std::filesystem::permissions(server.temp_dir(), std::filesystem::perms::all);
+    server.start_kernel("k-old");
+    server.post("/nuvex-link/kernels/k-old",
+                pipeline_updated(make_pipeline("k-old", {make_component("a")}, cache.string())));
+    server.stop_kernel("k-old");
+
+    server.start_kernel("k-live");
+    const auto body = pipeline_updated(make_pipeline("k-live", {make_component("a")}));
+    test_support::expect_json_answer(
+        server.post("/nuvex-link/kernels/k-live", body), 500,
+        R"({"message": "The temporary folder )" + server.temp_dir().string() +
+            R"x( is not used: other users can write to it (mode 0777)"})x");
+    EXPECT_EQ(test_support::read_file(cache / "cache.db"), "data");
+    // The stopped kernel's pipeline is dropped all the same; with no cache left to remove, the
+    // folder is not needed.
+    EXPECT_EQ(server.get("/nuvex-link/kernels/k-old").status, 400);
+    const auto again = server.post("/nuvex-link/kernels/k-live",
+                                   R"({"procedure": "x", "status": "y", "msg": "",
+                                       "successful": null})");
+    EXPECT_EQ(again.body, R"({"message": "Success."})");
+}
+
 TEST(DAGHandler, RemovingAComponentOnlyIsAnUpdate) {
     TestServer server;
     server.start_kernel("k1");

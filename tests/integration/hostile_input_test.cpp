@@ -235,6 +235,33 @@ void run_framing_cases(HostileTable& table) {
         400);
     table.run("bad chunk size",
               request_bytes("GET", info, {}, "Transfer-Encoding: chunked\r\n") + "zz\r\nab\r\n");
+
+    // Transfer codings other than "chunked" alone: the bytes behind the head, here a pipeline
+    // post, are never read as a request of their own (the connection stays open for them).
+    const std::string smuggled =
+        request_bytes("POST", table.with_token("/nuvex-link/kernels/k1"),
+                      test_support::pipeline_updated(test_support::make_pipeline(
+                          "k1", {test_support::make_component("smuggled")})));
+    const std::pair<const char*, int> codings[] = {{"chunked, identity", 400},
+                                                   {"identity, chunked", 501},
+                                                   {"gzip, chunked", 501},
+                                                   {"chunked, chunked", 400},
+                                                   {"gzip", 400}};
+    for (const auto& [coding, status] : codings) {
+        RawConnection connection(table.server().port());
+        connection.send("GET " + info + " HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: " +
+                        coding + "\r\n\r\n" + smuggled);
+        const RawAnswer answer = connection.read_answer();
+        EXPECT_EQ(answer.body(), status == 400
+                                     ? R"({"message": "Bad Request", "reason": null})"
+                                     : R"({"message": "Not Implemented", "reason": null})")
+            << coding;
+        EXPECT_TRUE(connection.wait_for_close(std::chrono::seconds(10))) << coding;
+        table.check(std::string("Transfer-Encoding: ") + coding, answer, status);
+    }
+    EXPECT_EQ(table.server().get("/nuvex-link/kernels/k1").body.find("smuggled"),
+              std::string::npos);
+
     table.run("absolute URI target", "GET http://evil.example" + info + " HTTP/1.1\r\n\r\n", 404);
     table.run("invalid UTF-8 in path",
               request_bytes("GET", table.with_token("/nuvex-link/\xff\xfe/info")), 404);

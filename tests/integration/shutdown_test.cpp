@@ -5,21 +5,16 @@
 // a low descriptor limit, a flood of idle connections is waited out without flooding the log or
 // spinning on a processor.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <boost/json/parse.hpp>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -29,29 +24,20 @@
 #include "support/fake_platform.hpp"
 #include "support/pipelines.hpp"
 #include "support/raw_client.hpp"
+#include "support/server_process.hpp"
 #include "support/temp_dir.hpp"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using test_support::eventually;
+using test_support::Launch;
 using test_support::read_file;
+using test_support::ServerProcess;
 using test_support::TempDir;
 
 constexpr auto kDeadline = std::chrono::seconds(60);
-
-// Polls until the condition holds or the deadline passes.
-template <class Condition>
-bool eventually(Condition condition, std::chrono::seconds deadline = kDeadline) {
-    const auto until = Clock::now() + deadline;
-    while (!condition()) {
-        if (Clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
 
 std::vector<fs::path> entries_starting_with(const fs::path& folder, std::string_view prefix) {
     std::vector<fs::path> found;
@@ -61,112 +47,6 @@ std::vector<fs::path> entries_starting_with(const fs::path& folder, std::string_
     }
     return found;
 }
-
-// How the server program is started.
-struct Launch {
-    // Both the soft and the hard descriptor limit, set by a shell that then becomes the server.
-    std::optional<int> descriptor_limit;
-    // Given after the server's own.
-    std::vector<std::string> arguments;
-};
-
-// The server program in its own folder (runtime, temporary and root folders inside it); what it
-// writes to stderr goes to a file there.
-class ServerProcess {
-public:
-    explicit ServerProcess(Launch launch = {}) {
-        for (const auto* name : {"runtime", "tmp", "root"})
-            fs::create_directories(folder_.path() / name);
-        std::vector<std::string> arguments;
-        if (launch.descriptor_limit) {
-            arguments = {
-                "/bin/sh", "-c",
-                "ulimit -n " + std::to_string(*launch.descriptor_limit) + " && exec \"$0\" \"$@\""};
-        }
-        arguments.insert(
-            arguments.end(),
-            {NUVEX_SERVER_BINARY, "--port", "0", "--token", "secret", "--root-dir",
-             (folder_.path() / "root").string(), "--temp-dir", (tmp() / "nuvex-link").string(),
-             "--veyra-settings", (folder_.path() / "veyra.json").string()});
-        arguments.insert(arguments.end(), launch.arguments.begin(), launch.arguments.end());
-        std::vector<std::string> environment = {"JUPYTER_RUNTIME_DIR=" + runtime_dir().string(),
-                                                "TMPDIR=" + tmp().string()};
-        for (char** variable = environ; *variable != nullptr; ++variable) {
-            const std::string_view entry(*variable);
-            if (!entry.starts_with("JUPYTER_RUNTIME_DIR=") && !entry.starts_with("TMPDIR=")) {
-                environment.emplace_back(entry);
-            }
-        }
-        std::vector<char*> argv;
-        for (auto& argument : arguments) argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (auto& entry : environment) envp.push_back(entry.data());
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log_path().c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int spawned =
-            posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) throw std::runtime_error("cannot start " + arguments[0]);
-        if (!eventually([&] { return runtime_file().has_value(); })) {
-            throw std::runtime_error("the server wrote no runtime file");
-        }
-        const auto info = boost::json::parse(read_file(*runtime_file())).as_object();
-        port_ = static_cast<unsigned short>(info.at("port").to_number<int>());
-    }
-
-    ~ServerProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    // Sends SIGTERM; the exit status, or nullopt when the program is still running at the
-    // deadline.
-    std::optional<int> terminate() {
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        const bool ended = eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; });
-        if (!ended) return std::nullopt;
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-    // Once it is complete: the server writes it under another name and renames it.
-    std::optional<fs::path> runtime_file() const {
-        const auto path = runtime_dir() / ("jpserver-" + std::to_string(pid_) + ".json");
-        if (!fs::exists(path)) return std::nullopt;
-        return path;
-    }
-
-    unsigned short port() const { return port_; }
-    pid_t pid() const { return pid_; }
-    fs::path runtime_dir() const { return folder_.path() / "runtime"; }
-    fs::path tmp() const { return folder_.path() / "tmp"; }
-    fs::path root() const { return folder_.path() / "root"; }
-    fs::path log_path() const { return folder_.path() / "server.log"; }
-
-    std::string request(std::string_view method, std::string_view path, std::string_view body,
-                        std::string_view extra_headers = {}) const {
-        std::string bytes = std::string(method) + " " + std::string(path) +
-                            " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: token secret\r\n"
-                            "Content-Length: " +
-                            std::to_string(body.size()) + "\r\n";
-        bytes += extra_headers;
-        bytes += "\r\n";
-        bytes += body;
-        return bytes;
-    }
-
-private:
-    TempDir folder_{"nuvex-shutdown"};
-    pid_t pid_ = -1;
-    unsigned short port_ = 0;
-};
 
 // Marks kernel k1 as running and stores a pipeline whose one component is cached in `cache`;
 // the status of the post.

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <utility>
 
+#include "base/files/file_descriptor.hpp"
+
 extern char** environ;
 
 namespace base {
@@ -21,27 +23,6 @@ std::string start_failure(const std::vector<std::string>& argv, int error_number
     const std::string program = argv.empty() ? std::string() : argv.front();
     return "Could not start " + program + ": " + std::strerror(error_number);
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        reset();
-        fd_ = std::exchange(other.fd_, -1);
-        return *this;
-    }
-    ~FileDescriptor() { reset(); }
-
-    int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
 
 struct Pipe {
     FileDescriptor read_end;

@@ -1,6 +1,7 @@
 #pragma once
 // The runtime file jpserver-<pid>.json that tells local tools where this server listens. It is
-// written (mode 0600) when the server starts and removed when it stops.
+// written (mode 0600, through a new file renamed into place) when the server starts and
+// removed when it stops.
 
 #include <boost/json/object.hpp>
 #include <filesystem>

@@ -1,8 +1,5 @@
 #include "veyra/client/veyra_settings.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <array>
 #include <boost/json/object.hpp>
 #include <boost/json/parse.hpp>
@@ -14,6 +11,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "base/files/private_file.hpp"
+#include "base/files/private_folder.hpp"
 #include "base/json_io/json_text.hpp"
 #include "base/logging/log.hpp"
 
@@ -62,17 +61,6 @@ Settings parse_settings(const std::string& text, const fs::path& file) {
 
 std::system_error file_error(const std::string& what, const fs::path& path) {
     return std::system_error(errno, std::generic_category(), what + " " + path.string());
-}
-
-void write_all(int fd, std::string_view text, const fs::path& path) {
-    while (!text.empty()) {
-        ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            throw file_error("Cannot write the Veyra settings file", path);
-        }
-        text.remove_prefix(static_cast<size_t>(written));
-    }
 }
 
 }  // namespace
@@ -124,32 +112,14 @@ void save_settings() {
             document[key] = nullptr;
         }
     }
-    std::string text = json_io::to_json_text(document);
-
-    if (path.has_parent_path()) {
-        std::error_code ignored;
-        if (fs::create_directories(path.parent_path(), ignored)) {
-            fs::permissions(path.parent_path(), fs::perms::owner_all, ignored);
-        }
-    }
-    // mkstemp creates the file with mode 0600, so the tokens are never readable by others,
-    // and the rename replaces the old file in one step: a crash leaves the old or the new one.
-    std::string temporary = path.string() + ".XXXXXX";
-    int fd = ::mkstemp(temporary.data());
-    if (fd < 0) throw file_error("Cannot write the Veyra settings file", path);
     try {
-        write_all(fd, text, path);
-        if (::fsync(fd) != 0) throw file_error("Cannot write the Veyra settings file", path);
-    } catch (...) {
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        throw;
-    }
-    ::close(fd);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        auto error = file_error("Cannot replace the Veyra settings file", path);
-        ::unlink(temporary.c_str());
-        throw error;
+        if (path.has_parent_path()) base::create_private_folders(path.parent_path());
+        // Mode 0600, so the tokens are never readable by others; a crash leaves the old file
+        // or the new one.
+        base::write_private_file(path, json_io::to_json_text(document));
+    } catch (const std::system_error& failure) {
+        throw std::system_error(failure.code(),
+                                "Cannot write the Veyra settings file " + path.string());
     }
 }
 
