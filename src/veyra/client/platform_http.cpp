@@ -50,7 +50,7 @@ size_t collect_answer(char* data, size_t size, size_t count, void* user) {
 }
 
 // Failures where nothing usable came back from the address: the platform counts as
-// unreachable (ConnectionError) rather than as refusing (RequestException).
+// unreachable (ConnectionError) rather than as refusing (RefusedRequest).
 bool is_connection_failure(CURLcode code) {
     switch (code) {
         case CURLE_UNSUPPORTED_PROTOCOL:
