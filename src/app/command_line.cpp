@@ -9,7 +9,6 @@
 #include <iostream>
 
 #include "base/logging/log.hpp"
-#include "veyra/client/veyra_settings.hpp"
 
 namespace app {
 namespace {
@@ -100,7 +99,6 @@ CommandLine parse_command_line(int argc, char** argv) {
 
 void configure(const CommandLine& line) {
     logging::server_log().set_level(logging::parse_log_level(line.log_level));
-    veyra::client::load_settings(line.veyra_settings);
 }
 
 host::ServerOptions server_options(const CommandLine& line) {

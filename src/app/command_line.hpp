@@ -38,7 +38,7 @@ struct CommandLine {
 // and exits on a bad command line.
 CommandLine parse_command_line(int argc, char** argv);
 
-// Sets the log level and loads the platform settings file named on the command line.
+// Sets the log level (before the extension loads what it keeps, which may warn).
 void configure(const CommandLine& command_line);
 
 host::ServerOptions server_options(const CommandLine& command_line);

@@ -28,7 +28,8 @@ Extension::Extension(const CommandLine& line)
       snippets_dir(given_or(line.snippets_dir, installed_or_source(NUVEX_SNIPPETS_INSTALL_DIR,
                                                                    NUVEX_SNIPPETS_SOURCE_DIR))),
       web_dir(installed_or_source(NUVEX_WEB_INSTALL_DIR, NUVEX_WEB_SOURCE_DIR)),
-      host_pid(line.host_pid.value_or(::getpid())) {
+      host_pid(line.host_pid.value_or(::getpid())),
+      veyra_account(line.veyra_settings) {
     // Checked at start, so that a folder the server will not use is in the log at once.
     pipeline::check_pipelines_folder(app_temp_directory);
 }

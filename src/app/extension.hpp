@@ -1,7 +1,7 @@
 #pragma once
-// What the extension's capabilities share for the life of a server: the pipeline store and the
-// folders and settings chosen at start. One owner (main, or a test) keeps it while the server
-// runs; the route table lends each handler the parts it uses.
+// What the extension's capabilities share for the life of a server: the pipeline store, the
+// Veyra account and the folders and settings chosen at start. One owner (main, or a test) keeps it
+// while the server runs; the route table lends each handler the parts it uses.
 
 #include <cstdint>
 #include <filesystem>
@@ -9,6 +9,7 @@
 #include "app/command_line.hpp"
 #include "pipeline/dag_cabinet.hpp"
 #include "snippets/snippet_catalogue.hpp"
+#include "veyra/client/account.hpp"
 
 namespace app {
 
@@ -28,6 +29,8 @@ struct Extension {
     // The notebook server described by server info and whose root the dataset diff reads:
     // this process, or the one given by --host-pid.
     std::int64_t host_pid;
+    // The platform login, loaded from --veyra-settings.
+    veyra::client::Account veyra_account;
 };
 
 // Every route of the server, lending the handlers what they use of the extension.

@@ -11,7 +11,6 @@
 #include "app/extension.hpp"
 #include "app/parent_watch.hpp"
 #include "base/logging/log.hpp"
-#include "veyra/client/platform_http.hpp"
 
 int main(int argc, char** argv) {
     const app::CommandLine command_line = app::parse_command_line(argc, argv);
@@ -44,8 +43,6 @@ int main(int argc, char** argv) {
         int signal_number = 0;
         sigwait(&stop_signals, &signal_number);
         logging::server_log().info("Stopping on signal " + std::to_string(signal_number));
-        // What waits on the platform ends now rather than when it would.
-        veyra::client::abandon_platform_requests();
         server.stop();
     } catch (const std::exception& error) {
         std::cerr << "nuvex-link-server: " << error.what() << "\n";

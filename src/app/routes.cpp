@@ -40,15 +40,15 @@ host::RouteTable make_routes(Extension& extension) {
     routes.add("/nuvex-link/server/info", {"GET"},
                make_handler<server_info::ServerAppInfoHandler>(extension.host_pid));
     routes.add("/nuvex-link/veyra/user/login", {"POST"},
-               make_handler<veyra::NuvexVeyraUserLoginHandler>());
+               make_handler<veyra::NuvexVeyraUserLoginHandler>(extension.veyra_account));
     routes.add("/nuvex-link/veyra/user/logout", {"POST"},
-               make_handler<veyra::NuvexVeyraUserLogoutHandler>());
+               make_handler<veyra::NuvexVeyraUserLogoutHandler>(extension.veyra_account));
     routes.add("/nuvex-link/veyra/user/info", {"GET"},
-               make_handler<veyra::NuvexVeyraUserInfoHandler>());
+               make_handler<veyra::NuvexVeyraUserInfoHandler>(extension.veyra_account));
     routes.add("/nuvex-link/veyra/projects", {"GET", "POST"},
-               make_handler<veyra::NuvexVeyraProjectHandler>());
+               make_handler<veyra::NuvexVeyraProjectHandler>(extension.veyra_account));
     routes.add("/nuvex-link/veyra/model-registries", {"GET", "POST"},
-               make_handler<veyra::NuvexVeyraModelRegistryHandler>());
+               make_handler<veyra::NuvexVeyraModelRegistryHandler>(extension.veyra_account));
     routes.add("/nuvex-link/snippets/generate", {"POST"},
                make_handler<snippets::SnippetGenerateHandler>(extension.snippets_dir));
     routes.add("/nuvex-link/snippets", {"GET"},

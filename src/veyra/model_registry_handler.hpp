@@ -1,27 +1,19 @@
 #pragma once
 // Lists the Veyra model registries offered to the user and selects one.
 
-#include <boost/json/fwd.hpp>
-
-#include "host/api_handler.hpp"
-#include "host/http_status.hpp"
-#include "veyra/operation_turn.hpp"
+#include "veyra/pick_handler.hpp"
 
 namespace veyra {
 
-class NuvexVeyraModelRegistryHandler : public host::CoroutineHandler {
+class NuvexVeyraModelRegistryHandler : public PickHandler {
 public:
-    using host::CoroutineHandler::CoroutineHandler;
+    NuvexVeyraModelRegistryHandler(host::Exchange& exchange, client::Account& account)
+        : PickHandler(exchange, account, "model_registry_id") {}
 
-    // GET method to retrieve model registry list.
-    host::Task get(const host::PathArgs& path_args) override;
-    // POST method to set model registry id.
-    host::Task post(const host::PathArgs& path_args) override;
-
-private:
-    // Run on the platform's turn, off the strand.
-    static VeyraAnswer list();
-    static VeyraAnswer select(const boost::json::value& body);
+protected:
+    boost::json::array list(client::PlatformSession& session) override;
+    void select(client::PlatformSession& session, std::optional<std::int64_t> id,
+                const boost::json::object& fields) override;
 };
 
 }  // namespace veyra

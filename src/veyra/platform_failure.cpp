@@ -3,7 +3,6 @@
 #include <exception>
 
 #include "veyra/client/errors.hpp"
-#include "veyra/veyra_exception.hpp"
 
 namespace veyra {
 
@@ -11,15 +10,21 @@ std::optional<PlatformFailure> run_platform_call(const std::function<void()>& ca
     try {
         call();
         return std::nullopt;
-    } catch (const veyra::client::ConnectionError&) {
-        return PlatformFailure{FailureKind::connection, host::HTTPStatus::BAD_GATEWAY,
-                               "Veyra URL is invalid."};
-    } catch (const veyra::client::RequestException& refused) {
-        auto [status, message] = parse_veyra_exception(refused.what());
-        return PlatformFailure{FailureKind::refused, status, std::move(message)};
+    } catch (const client::ConnectionError&) {
+        return PlatformFailure{
+            FailureKind::connection, host::HTTPStatus::BAD_GATEWAY, "Veyra URL is invalid.", {}};
+    } catch (const client::RefusedRequest& refused) {
+        // A status no HTTP answer may carry is the platform's fault, told as such.
+        if (refused.status() > 599) {
+            return PlatformFailure{
+                FailureKind::other, host::HTTPStatus::INTERNAL_SERVER_ERROR, refused.what(), {}};
+        }
+        return PlatformFailure{FailureKind::refused,
+                               static_cast<host::HTTPStatus>(refused.status()), refused.message(),
+                               refused.body()};
     } catch (const std::exception& failure) {
-        return PlatformFailure{FailureKind::other, host::HTTPStatus::INTERNAL_SERVER_ERROR,
-                               failure.what()};
+        return PlatformFailure{
+            FailureKind::other, host::HTTPStatus::INTERNAL_SERVER_ERROR, failure.what(), {}};
     }
 }
 

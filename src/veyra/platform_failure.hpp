@@ -1,6 +1,6 @@
 #pragma once
 // How the Veyra handlers sort a failed platform call: unreachable platform, refused request
-// (status and message read back with parse_veyra_exception), or any other failure.
+// (with the platform's status and body), or any other failure.
 
 #include <boost/json/object.hpp>
 #include <functional>
@@ -16,9 +16,11 @@ enum class FailureKind { connection, refused, other };
 struct PlatformFailure {
     FailureKind kind;
     host::HTTPStatus status;
-    // connection: "Veyra URL is invalid."; refused: the parsed message; other: the failure's
-    // text.
+    // connection: "Veyra URL is invalid."; refused: client::RefusedRequest::message(); other:
+    // the failure's text.
     std::string message;
+    // refused: the platform's answer body as it came; empty otherwise.
+    std::string body;
 };
 
 // Runs `call`; nullopt when it succeeded.

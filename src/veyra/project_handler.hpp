@@ -1,27 +1,20 @@
 #pragma once
-// Lists the Veyra projects the user has joined and selects one, mounting its datasets.
+// Lists the Veyra projects the user has joined and selects one, mounting its datasets unless
+// the body's "mount_volumes" is false.
 
-#include <boost/json/fwd.hpp>
-
-#include "host/api_handler.hpp"
-#include "host/http_status.hpp"
-#include "veyra/operation_turn.hpp"
+#include "veyra/pick_handler.hpp"
 
 namespace veyra {
 
-class NuvexVeyraProjectHandler : public host::CoroutineHandler {
+class NuvexVeyraProjectHandler : public PickHandler {
 public:
-    using host::CoroutineHandler::CoroutineHandler;
+    NuvexVeyraProjectHandler(host::Exchange& exchange, client::Account& account)
+        : PickHandler(exchange, account, "project_id") {}
 
-    // GET method to retrieve joined projects.
-    host::Task get(const host::PathArgs& path_args) override;
-    // POST method to set project id.
-    host::Task post(const host::PathArgs& path_args) override;
-
-private:
-    // Run on the platform's turn, off the strand.
-    static VeyraAnswer list();
-    static VeyraAnswer select(const boost::json::value& body);
+protected:
+    boost::json::array list(client::PlatformSession& session) override;
+    void select(client::PlatformSession& session, std::optional<std::int64_t> id,
+                const boost::json::object& fields) override;
 };
 
 }  // namespace veyra

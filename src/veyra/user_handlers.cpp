@@ -12,9 +12,7 @@
 #include "host/json_answer.hpp"
 #include "veyra/body_values.hpp"
 #include "veyra/client/users.hpp"
-#include "veyra/client/veyra_settings.hpp"
 #include "veyra/client/workspaces.hpp"
-#include "veyra/operation_turn.hpp"
 #include "veyra/platform_failure.hpp"
 
 namespace veyra {
@@ -38,9 +36,9 @@ boost::json::value refused_login_message(const PlatformFailure& failure) {
     if (failure.status != host::HTTPStatus::BAD_REQUEST)
         return boost::json::string(failure.message);
 
-    boost::json::value error_body = boost::json::parse(failure.message);
+    boost::json::value error_body = boost::json::parse(failure.body);
     if (!error_body.is_object()) {
-        throw std::runtime_error("Veyra's error body is not a JSON object: " + failure.message);
+        throw std::runtime_error("Veyra's error body is not a JSON object: " + failure.body);
     }
     const boost::json::object& error = error_body.as_object();
     const boost::json::value* code = error.if_contains("code");
@@ -80,12 +78,15 @@ boost::json::value setting_value(const std::optional<std::string>& setting) {
 host::Task NuvexVeyraUserLoginHandler::post(const host::PathArgs&) {
     // Captured by reference: GCC 12 destroys what a temporary in a co_await expression owns twice.
     const boost::json::value body = get_json_body();
-    const VeyraAnswer answer =
-        co_await run_veyra_operation(*this, [this, &body] { return log_in(body); });
+    const std::stop_token stop = stop_token();
+    const VeyraAnswer answer = co_await run_veyra_operation(
+        *this, account_, stop,
+        [this, &body](platform::PlatformSession& session) { return log_in(session, body); });
     finish_with_json(*this, answer.first, answer.second);
 }
 
-VeyraAnswer NuvexVeyraUserLoginHandler::log_in(const boost::json::value& body) {
+VeyraAnswer NuvexVeyraUserLoginHandler::log_in(platform::PlatformSession& session,
+                                               const boost::json::value& body) {
     const boost::json::object& fields = body_object(body);
     static constexpr std::array<const char*, 3> kKeys{"veyra_url", "email", "password"};
     std::array<std::optional<std::string>, 3> values;
@@ -103,8 +104,8 @@ VeyraAnswer NuvexVeyraUserLoginHandler::log_in(const boost::json::value& body) {
     const auto& password = values[2];
 
     platform::TokenInfo token_info;
-    if (auto failure =
-            run_platform_call([&] { token_info = platform::login(veyra_url, email, password); })) {
+    if (auto failure = run_platform_call(
+            [&] { token_info = platform::login(session, veyra_url, email, password); })) {
         boost::json::value message = failure->kind == FailureKind::refused
                                          ? refused_login_message(*failure)
                                          : boost::json::string(failure->message);
@@ -112,56 +113,61 @@ VeyraAnswer NuvexVeyraUserLoginHandler::log_in(const boost::json::value& body) {
     }
 
     // Only the first workspace decides; it is the one the login works in.
-    std::vector<platform::WorkspaceInfo> workspaces = platform::get_joined_workspaces();
+    std::vector<platform::WorkspaceInfo> workspaces = platform::get_joined_workspaces(session);
     if (workspaces.empty()) {
         log().debug("There is no workspace.");
-        platform::logout();
+        platform::logout(session);
         return {host::HTTPStatus::FORBIDDEN, message_object(kNotAuthorized)};
     }
-    boost::json::object first = workspaces.front().to_dict();
-    const boost::json::value* role = first.if_contains("workspace_role");
+    const boost::json::value* role = workspaces.front().fields.if_contains("workspace_role");
     bool admitted = role == nullptr ? false : (*role == "admin" || *role == "member");
     if (!admitted) {
-        platform::logout();
+        platform::logout(session);
         return {host::HTTPStatus::FORBIDDEN, message_object(kNotAuthorized)};
     }
-    return {host::HTTPStatus::OK, token_info.kwargs};
+    return {host::HTTPStatus::OK, std::move(token_info.fields)};
 }
 
 host::Task NuvexVeyraUserLogoutHandler::post(const host::PathArgs&) {
-    const VeyraAnswer answer = co_await run_veyra_operation(*this, [] { return log_out(); });
+    const std::stop_token stop = stop_token();
+    const VeyraAnswer answer = co_await run_veyra_operation(
+        *this, account_, stop, [](platform::PlatformSession& session) { return log_out(session); });
     finish_with_json(*this, answer.first, answer.second);
 }
 
-VeyraAnswer NuvexVeyraUserLogoutHandler::log_out() {
-    if (auto failure = run_platform_call([] { platform::logout(); })) {
+VeyraAnswer NuvexVeyraUserLogoutHandler::log_out(platform::PlatformSession& session) {
+    if (auto failure = run_platform_call([&] { platform::logout(session); })) {
         return {failure->status, token_failure_answer(*failure)};
     }
     return {host::HTTPStatus::OK, boost::json::object()};
 }
 
 host::Awaitable<host::InfoResult> NuvexVeyraUserInfoHandler::get_info() {
-    co_return co_await run_veyra_operation(*this, [] { return user_info(); });
+    const std::stop_token stop = stop_token();
+    co_return co_await run_veyra_operation(
+        *this, account_, stop,
+        [](platform::PlatformSession& session) { return user_info(session); });
 }
 
-host::InfoResult NuvexVeyraUserInfoHandler::user_info() {
-    const platform::Settings& settings = platform::veyra_settings();
-    bool logged_in = is_set(settings.VEYRA_API_SERVER_URL) &&
-                     (is_set(settings.TOKEN) || is_set(settings.VEYRA_SDK_TOKEN)) &&
-                     is_set(settings.VEYRA_WORKSPACE_ID) && is_set(settings.VEYRA_PROJECT_ID);
+host::InfoResult NuvexVeyraUserInfoHandler::user_info(platform::PlatformSession& session) {
+    const platform::Settings& settings = session.settings();
+    bool logged_in = is_set(settings.api_server_url) &&
+                     (is_set(settings.token) || is_set(settings.sdk_token)) &&
+                     is_set(settings.workspace_id) && is_set(settings.project_id);
     if (!logged_in) return {host::HTTPStatus::OK, boost::json::object()};
 
     platform::UserInfo user_info;
-    if (auto failure = run_platform_call([&] { user_info = platform::get_user_profile(); })) {
+    if (auto failure =
+            run_platform_call([&] { user_info = platform::get_user_profile(session); })) {
         return {failure->status, token_failure_answer(*failure)};
     }
-    boost::json::object result = user_info.kwargs;
-    result["veyra_url"] = settings.VEYRA_API_PROTOCOL.value_or("") + "://" +
-                          settings.VEYRA_API_SERVER_URL.value_or("");
+    boost::json::object result = std::move(user_info.fields);
+    result["veyra_url"] =
+        settings.api_protocol.value_or("") + "://" + settings.api_server_url.value_or("");
     result["veyra_token"] =
-        setting_value(is_set(settings.TOKEN) ? settings.TOKEN : settings.VEYRA_SDK_TOKEN);
-    result["veyra_workspace_id"] = setting_value(settings.VEYRA_WORKSPACE_ID);
-    result["veyra_project_id"] = setting_value(settings.VEYRA_PROJECT_ID);
+        setting_value(is_set(settings.token) ? settings.token : settings.sdk_token);
+    result["veyra_workspace_id"] = setting_value(settings.workspace_id);
+    result["veyra_project_id"] = setting_value(settings.project_id);
     return {host::HTTPStatus::OK, std::move(result)};
 }
 

@@ -1,13 +1,15 @@
 #pragma once
 // Logging the notebook's user in to and out of Veyra, and who is logged in. The login itself
-// lives in the platform client and its settings; these handlers keep nothing.
+// lives in the account the handlers are lent; they keep nothing.
 
 #include <boost/json/fwd.hpp>
 
 #include "host/api_handler.hpp"
 #include "host/http_status.hpp"
 #include "host/info_handler.hpp"
-#include "veyra/operation_turn.hpp"
+#include "veyra/client/account.hpp"
+#include "veyra/client/platform_session.hpp"
+#include "veyra/veyra_operation.hpp"
 
 namespace veyra {
 
@@ -15,38 +17,47 @@ namespace veyra {
 // out again at once.
 class NuvexVeyraUserLoginHandler : public host::CoroutineHandler {
 public:
-    using host::CoroutineHandler::CoroutineHandler;
+    NuvexVeyraUserLoginHandler(host::Exchange& exchange, client::Account& account)
+        : host::CoroutineHandler(exchange), account_(account) {}
 
-    // Login to Veyra and Get a SDK token.
+    // Logs in to Veyra, answering with the platform's token object.
     host::Task post(const host::PathArgs& path_args) override;
 
 private:
     // Run on the platform's turn, off the strand.
-    VeyraAnswer log_in(const boost::json::value& body);
+    VeyraAnswer log_in(client::PlatformSession& session, const boost::json::value& body);
+
+    client::Account& account_;
 };
 
+// Ends the login at the platform and forgets its tokens.
 class NuvexVeyraUserLogoutHandler : public host::CoroutineHandler {
 public:
-    using host::CoroutineHandler::CoroutineHandler;
+    NuvexVeyraUserLogoutHandler(host::Exchange& exchange, client::Account& account)
+        : host::CoroutineHandler(exchange), account_(account) {}
 
-    // Logout to Veyra and Delete the SDK token.
     host::Task post(const host::PathArgs& path_args) override;
 
 private:
-    static VeyraAnswer log_out();
+    static VeyraAnswer log_out(client::PlatformSession& session);
+
+    client::Account& account_;
 };
 
 // The user's profile with the platform address, token, workspace and project on top; an empty
 // object, without asking the platform, while the login is incomplete.
 class NuvexVeyraUserInfoHandler : public host::WaitingInfoHandler {
 public:
-    using host::WaitingInfoHandler::WaitingInfoHandler;
+    NuvexVeyraUserInfoHandler(host::Exchange& exchange, client::Account& account)
+        : host::WaitingInfoHandler(exchange), account_(account) {}
 
 protected:
     host::Awaitable<host::InfoResult> get_info() override;
 
 private:
-    static host::InfoResult user_info();
+    static host::InfoResult user_info(client::PlatformSession& session);
+
+    client::Account& account_;
 };
 
 }  // namespace veyra

@@ -264,8 +264,8 @@ constexpr const char* kLogin = "/nuvex-link/veyra/user/login";
 TEST(Concurrency, ALoginToAHungPlatformHoldsBackNoDagRequest) {
     FakePlatform platform;
     platform.hang("POST", "/v1/auth/login");
-    test_support::ScopedPlatformTimeouts timeouts(1500ms);
     TestServer server;
+    test_support::ScopedPlatformTimeouts timeouts(server.veyra_account(), 1500ms);
     store_other_pipeline(server);
 
     const std::string body = R"({"veyra_url": ")" + platform.url() +
@@ -434,7 +434,7 @@ TEST(Concurrency, VeyraRequestsAtOnceEachGetTheAnswerTheyGetAlone) {
     FakePlatform platform;
     platform.delay_answers(200ms);
     TestServer server;
-    platform.log_in_client();
+    platform.log_in_client(server.veyra_account());
     store_other_pipeline(server);
 
     struct Call {

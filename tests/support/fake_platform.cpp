@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "base/json_io/json_text.hpp"
-#include "veyra/client/veyra_settings.hpp"
 
 namespace test_support {
 namespace beast = boost::beast;
@@ -178,14 +177,14 @@ void FakePlatform::set_workspaces(const std::vector<WorkspaceSpec>& workspaces) 
     answer("GET", "/v1/workspaces", 200, json_io::to_json_text(list));
 }
 
-void FakePlatform::log_in_client() const {
-    veyra::client::Settings& settings = veyra::client::veyra_settings();
-    settings.VEYRA_API_PROTOCOL = "http";
-    settings.VEYRA_API_SERVER_URL = url().substr(std::string_view("http://").size());
-    settings.TOKEN = "veyra-token";
-    settings.VEYRA_SDK_TOKEN = "veyra-sdk-token";
-    settings.VEYRA_WORKSPACE_ID = "5";
-    settings.VEYRA_PROJECT_ID = "5";
+void FakePlatform::log_in_client(veyra::client::Account& account) const {
+    veyra::client::Settings& settings = account.settings;
+    settings.api_protocol = "http";
+    settings.api_server_url = url().substr(std::string_view("http://").size());
+    settings.token = "veyra-token";
+    settings.sdk_token = "veyra-sdk-token";
+    settings.workspace_id = "5";
+    settings.project_id = "5";
 }
 
 int FakePlatform::calls(std::string_view method, std::string_view target) const {

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "veyra/client/platform_http.hpp"
+#include "veyra/client/account.hpp"
 
 namespace test_support {
 
@@ -51,9 +51,9 @@ public:
     // What GET /v1/workspaces lists, in order.
     void set_workspaces(const std::vector<WorkspaceSpec>& workspaces);
 
-    // Puts the platform client in the state a full login here leaves: this address, both
-    // tokens, workspace 5 and project 5 (memory only; the settings file is not written).
-    void log_in_client() const;
+    // Puts the account in the state a full login here leaves: this address, both tokens,
+    // workspace 5 and project 5 (memory only; the settings file is not written).
+    void log_in_client(veyra::client::Account& account) const;
 
     // How often METHOD TARGET was asked.
     int calls(std::string_view method, std::string_view target) const;
@@ -67,16 +67,17 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// Shortens the platform client's timeouts for one test, so a hung platform costs little.
+// Shortens an account's platform timeouts for one test, so a hung platform costs little.
 class ScopedPlatformTimeouts {
 public:
-    explicit ScopedPlatformTimeouts(std::chrono::milliseconds limit)
-        : saved_(veyra::client::timeouts()) {
-        veyra::client::set_timeouts({limit, limit});
+    ScopedPlatformTimeouts(veyra::client::Account& account, std::chrono::milliseconds limit)
+        : account_(account), saved_(account.timeouts()) {
+        account.set_timeouts({limit, limit});
     }
-    ~ScopedPlatformTimeouts() { veyra::client::set_timeouts(saved_); }
+    ~ScopedPlatformTimeouts() { account_.set_timeouts(saved_); }
 
 private:
+    veyra::client::Account& account_;
     veyra::client::Timeouts saved_;
 };
 

@@ -16,6 +16,10 @@
 #include "app/command_line.hpp"
 #include "support/temp_dir.hpp"
 
+namespace veyra::client {
+class Account;
+}
+
 namespace test_support {
 
 struct HttpResponse {
@@ -47,6 +51,8 @@ public:
     const std::filesystem::path& temp_dir() const { return command_line_.temp_dir; }
     const std::filesystem::path& runtime_dir() const { return runtime_dir_; }
     const std::filesystem::path& scratch() const { return folder_.path(); }
+    // The server's Veyra login, for a test to set up or read back between requests.
+    veyra::client::Account& veyra_account();
 
     // Marks a kernel as running (its connection file) or stopped.
     void start_kernel(std::string_view kernel_id);

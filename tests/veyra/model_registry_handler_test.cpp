@@ -5,7 +5,7 @@
 
 #include "support/fake_platform.hpp"
 #include "support/test_server.hpp"
-#include "veyra/client/veyra_settings.hpp"
+#include "veyra/client/account.hpp"
 
 namespace {
 
@@ -13,13 +13,13 @@ using test_support::expect_json_answer;
 using test_support::FakePlatform;
 using test_support::HttpResponse;
 using test_support::TestServer;
-using veyra::client::veyra_settings;
 
 constexpr const char* kRegistries = "/nuvex-link/veyra/model-registries";
 
 class RegistryPick : public testing::Test {
 protected:
-    void SetUp() override { platform_.log_in_client(); }
+    void SetUp() override { platform_.log_in_client(server_.veyra_account()); }
+    veyra::client::Settings& settings() { return server_.veyra_account().settings; }
 
     FakePlatform platform_;
     TestServer server_;
@@ -31,7 +31,7 @@ TEST_F(RegistryPick, ListsTheRegistries) {
     expect_json_answer(server_.get(kRegistries), 200, "[]");
     platform_.answer("GET", "/v1/workspaces/5/model-registries", 401, "");
     expect_json_answer(server_.get(kRegistries), 401, R"({"error": "Unauthorized"})");
-    veyra_settings().VEYRA_API_SERVER_URL = "127.0.0.1:1";
+    settings().api_server_url = "127.0.0.1:1";
     expect_json_answer(server_.get(kRegistries), 502, R"({"error": "Veyra URL is invalid."})");
 }
 
@@ -43,7 +43,7 @@ TEST_F(RegistryPick, SelectsOneRegistry) {
         server_.post(kRegistries, R"({"model_registry_id": 3, "mount_volumes": true})"), 200,
         R"({"success": true})");
     EXPECT_EQ(platform_.calls("GET", "/v1/model-registries/3"), 1);
-    EXPECT_EQ(veyra_settings().VEYRA_MODEL_REGISTRY_ID, "3");
+    EXPECT_EQ(settings().model_registry_id, "3");
     EXPECT_EQ(platform_.calls("POST", "/v1/projects/5/datasets/mount"), 0);
 
     expect_json_answer(server_.post(kRegistries, R"({"model_registry_id": 4.5})"), 200,
@@ -53,9 +53,9 @@ TEST_F(RegistryPick, SelectsOneRegistry) {
     platform_.answer("GET", "/v1/model-registries/6", 404, R"({"message": "No registry 6"})");
     expect_json_answer(server_.post(kRegistries, R"({"model_registry_id": 6})"), 404,
                        R"({"error": "No registry 6"})");
-    EXPECT_EQ(veyra_settings().VEYRA_MODEL_REGISTRY_ID, "4");
+    EXPECT_EQ(settings().model_registry_id, "4");
 
-    veyra_settings().VEYRA_API_SERVER_URL = "127.0.0.1:1";
+    settings().api_server_url = "127.0.0.1:1";
     expect_json_answer(server_.post(kRegistries, R"({"model_registry_id": 3})"), 502,
                        R"({"error": "Veyra URL is invalid."})");
     EXPECT_EQ(server_.post(kRegistries, R"({"model_registry_id": [3]})").status, 500);

@@ -4,7 +4,7 @@
 
 #include "support/fake_platform.hpp"
 #include "support/test_server.hpp"
-#include "veyra/client/veyra_settings.hpp"
+#include "veyra/client/account.hpp"
 
 namespace {
 
@@ -13,13 +13,13 @@ using test_support::expect_json_answer;
 using test_support::FakePlatform;
 using test_support::HttpResponse;
 using test_support::TestServer;
-using veyra::client::veyra_settings;
 
 constexpr const char* kProjects = "/nuvex-link/veyra/projects";
 
 class ProjectPick : public testing::Test {
 protected:
-    void SetUp() override { platform_.log_in_client(); }
+    void SetUp() override { platform_.log_in_client(server_.veyra_account()); }
+    veyra::client::Settings& settings() { return server_.veyra_account().settings; }
     int mounts(std::string_view project) const {
         return platform_.calls("POST", "/v1/projects/" + std::string(project) + "/datasets/mount");
     }
@@ -45,9 +45,9 @@ TEST_F(ProjectPick, ListFailuresGoUnderError) {
     platform_.answer("GET", "/v1/workspaces/5/projects", 200, R"({"id": 5})");
     expect_json_answer(server_.get(kProjects), 500,
                        R"({"error": "Veyra's answer for the joined projects is not a list."})");
-    veyra_settings().VEYRA_API_SERVER_URL = "127.0.0.1:1";
+    settings().api_server_url = "127.0.0.1:1";
     expect_json_answer(server_.get(kProjects), 502, R"({"error": "Veyra URL is invalid."})");
-    veyra_settings() = {};
+    settings() = {};
     expect_json_answer(server_.get(kProjects), 500,
                        R"({"error": "Not logged in to Veyra; log in first."})");
 }
@@ -62,7 +62,7 @@ TEST_F(ProjectPick, SelectingMountsUnlessTold) {
                        R"({"success": true})");
     EXPECT_EQ(platform_.calls("GET", "/v1/projects/5"), 1);
     EXPECT_EQ(mounts("5"), 1);
-    EXPECT_EQ(veyra_settings().VEYRA_PROJECT_ID, "5");
+    EXPECT_EQ(settings().project_id, "5");
 
     for (const char* no : {"false", "null", "0", R"("")", "[]", "{}"}) {
         std::string body = R"({"project_id": 7.9, "mount_volumes": )" + std::string(no) + "}";
@@ -70,7 +70,7 @@ TEST_F(ProjectPick, SelectingMountsUnlessTold) {
     }
     EXPECT_EQ(platform_.calls("GET", "/v1/projects/7"), 6);
     EXPECT_EQ(mounts("7"), 0);
-    EXPECT_EQ(veyra_settings().VEYRA_PROJECT_ID, "7");
+    EXPECT_EQ(settings().project_id, "7");
 
     expect_json_answer(server_.post(kProjects, R"({"project_id": true, "mount_volumes": "yes"})"),
                        200, R"({"success": true})");
@@ -85,14 +85,14 @@ TEST_F(ProjectPick, AFailedMountKeepsTheSelection) {
                      R"({"message": "Volumes busy"})");
     expect_json_answer(server_.post(kProjects, R"({"project_id": 5})"), 409,
                        R"({"error": "Volumes busy"})");
-    EXPECT_EQ(veyra_settings().VEYRA_PROJECT_ID, "5");
+    EXPECT_EQ(settings().project_id, "5");
 
-    veyra_settings().VEYRA_PROJECT_ID.reset();
-    test_support::ScopedPlatformTimeouts short_timeouts(300ms);
+    settings().project_id.reset();
+    test_support::ScopedPlatformTimeouts short_timeouts(server_.veyra_account(), 300ms);
     platform_.hang("POST", "/v1/projects/5/datasets/mount");
     expect_json_answer(server_.post(kProjects, R"({"project_id": 5})"), 502,
                        R"({"error": "Veyra URL is invalid."})");
-    EXPECT_EQ(veyra_settings().VEYRA_PROJECT_ID, "5");
+    EXPECT_EQ(settings().project_id, "5");
 }
 
 TEST_F(ProjectPick, ARefusedSelectionIsReportedUnderError) {

@@ -7,7 +7,7 @@
 
 #include "support/fake_platform.hpp"
 #include "support/test_server.hpp"
-#include "veyra/client/veyra_settings.hpp"
+#include "veyra/client/account.hpp"
 
 namespace {
 
@@ -16,7 +16,6 @@ using test_support::expect_json_answer;
 using test_support::FakePlatform;
 using test_support::HttpResponse;
 using test_support::TestServer;
-using veyra::client::veyra_settings;
 
 constexpr const char* kLogin = "/nuvex-link/veyra/user/login";
 constexpr const char* kLogout = "/nuvex-link/veyra/user/logout";
@@ -31,6 +30,7 @@ std::string login_body(std::string_view veyra_url) {
 
 class AccountGate : public testing::Test {
 protected:
+    veyra::client::Settings& settings() { return server_.veyra_account().settings; }
     boost::json::value settings_on_disk() const {
         return boost::json::parse(test_support::read_file(server_.command_line().veyra_settings));
     }
@@ -70,7 +70,7 @@ TEST_F(AccountGate, LoginRefusesOtherRolesAndEndsLoggedOut) {
     boost::json::value on_disk = settings_on_disk();
     EXPECT_TRUE(on_disk.at("TOKEN").is_null());
     EXPECT_TRUE(on_disk.at("VEYRA_WORKSPACE_ID").is_null());
-    EXPECT_FALSE(veyra_settings().TOKEN.has_value());
+    EXPECT_FALSE(settings().token.has_value());
 
     platform_.set_workspaces({{5, std::nullopt}});
     expect_json_answer(server_.post(kLogin, login_body(platform_.url())), 403, kNotAuthorized);
@@ -127,7 +127,7 @@ TEST_F(AccountGate, LoginTurnsPlatformRefusalsIntoMessages) {
         SCOPED_TRACE(c.platform_body);
         expect_json_answer(server_.post(kLogin, login_body(platform_.url())), c.status, c.body);
     }
-    EXPECT_FALSE(veyra_settings().TOKEN.has_value());
+    EXPECT_FALSE(settings().token.has_value());
 
     // A 400 whose body is not an object is not the platform's error format.
     platform_.answer("POST", "/v1/auth/login", 400, "bad");
@@ -165,7 +165,7 @@ TEST_F(AccountGate, LoginToAnUnreachableOrHungPlatformIsABadGateway) {
         server_.post(kLogin, R"({"veyra_url": null, "email": null, "password": null})"), 502,
         kInvalidUrl);
 
-    test_support::ScopedPlatformTimeouts short_timeouts(300ms);
+    test_support::ScopedPlatformTimeouts short_timeouts(server_.veyra_account(), 300ms);
     platform_.hang("POST", "/v1/auth/login");
     expect_json_answer(server_.post(kLogin, login_body(platform_.url())), 502, kInvalidUrl);
     // The server is free again for the next request.
@@ -173,7 +173,7 @@ TEST_F(AccountGate, LoginToAnUnreachableOrHungPlatformIsABadGateway) {
 }
 
 TEST_F(AccountGate, LogoutAnswers) {
-    platform_.log_in_client();
+    platform_.log_in_client(server_.veyra_account());
     expect_json_answer(server_.post(kLogout, ""), 200, "{}");
     EXPECT_EQ(platform_.calls("POST", "/v1/auth/logout"), 1);
     EXPECT_TRUE(settings_on_disk().at("TOKEN").is_null());
@@ -189,24 +189,24 @@ TEST_F(AccountGate, LogoutAnswers) {
         {404, R"({"message": "No session"})", R"({"message": "No session"})"},
     };
     for (const Case& c : cases) {
-        platform_.log_in_client();
+        platform_.log_in_client(server_.veyra_account());
         platform_.answer("POST", "/v1/auth/logout", c.platform_status, c.platform_body);
         expect_json_answer(server_.post(kLogout, ""), c.platform_status, c.body);
     }
 
-    platform_.log_in_client();
-    veyra_settings().VEYRA_API_SERVER_URL = "127.0.0.1:1";
+    platform_.log_in_client(server_.veyra_account());
+    settings().api_server_url = "127.0.0.1:1";
     expect_json_answer(server_.post(kLogout, ""), 502, R"({"message": "Veyra URL is invalid."})");
 }
 
 TEST_F(AccountGate, InfoOnlyAsksThePlatformWithACompleteLogin) {
     expect_json_answer(server_.get(kInfo), 200, "{}");
-    platform_.log_in_client();
-    veyra_settings().VEYRA_PROJECT_ID = "";
+    platform_.log_in_client(server_.veyra_account());
+    settings().project_id = "";
     expect_json_answer(server_.get(kInfo), 200, "{}");
     EXPECT_TRUE(platform_.requests().empty());
 
-    platform_.log_in_client();
+    platform_.log_in_client(server_.veyra_account());
     std::string address = platform_.url();
     expect_json_answer(server_.get(kInfo), 200,
                        R"({"id": 1, "email": "ada@example.com", "name": "Ada", "veyra_url": ")" +
@@ -214,13 +214,13 @@ TEST_F(AccountGate, InfoOnlyAsksThePlatformWithACompleteLogin) {
                            R"(", "veyra_token": "veyra-token", "veyra_workspace_id": "5", )"
                            R"("veyra_project_id": "5"})");
 
-    veyra_settings().TOKEN = "";
+    settings().token = "";
     EXPECT_EQ(server_.get(kInfo).json().at("veyra_token"), "veyra-sdk-token");
     EXPECT_EQ(platform_.requests().back().authorization, "Bearer veyra-sdk-token");
 }
 
 TEST_F(AccountGate, InfoReportsPlatformFailures) {
-    platform_.log_in_client();
+    platform_.log_in_client(server_.veyra_account());
     platform_.answer("GET", "/v1/users/me", 422, "{}");
     expect_json_answer(server_.get(kInfo), 422, R"({"message": "Veyra token is invalid."})");
     platform_.answer("GET", "/v1/users/me", 500, R"({"message": "Profile store down"})");
@@ -229,8 +229,24 @@ TEST_F(AccountGate, InfoReportsPlatformFailures) {
     expect_json_answer(
         server_.get(kInfo), 500,
         R"({"message": "Veyra's answer for the user profile is not a JSON object."})");
-    veyra_settings().VEYRA_API_SERVER_URL = "127.0.0.1:1";
+    settings().api_server_url = "127.0.0.1:1";
     expect_json_answer(server_.get(kInfo), 502, R"({"message": "Veyra URL is invalid."})");
+}
+
+// Two servers in one process (as tests run them) log in apart: each has its own account.
+TEST(AccountGateServers, EachServerKeepsItsOwnLogin) {
+    FakePlatform platform;
+    TestServer first;
+    TestServer second;
+    expect_json_answer(first.post(kLogin, login_body(platform.url())), 200,
+                       R"({"token": "veyra-token", "sdk_token": "veyra-sdk-token", "user_id": 1})");
+    EXPECT_EQ(first.veyra_account().settings.token, "veyra-token");
+    EXPECT_FALSE(second.veyra_account().settings.token.has_value());
+    EXPECT_FALSE(std::filesystem::exists(second.command_line().veyra_settings));
+
+    platform.log_in_client(second.veyra_account());
+    expect_json_answer(second.post(kLogout, ""), 200, "{}");
+    EXPECT_EQ(first.veyra_account().settings.token, "veyra-token");
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 #include "veyra/client/errors.hpp"
 
 #include <array>
+#include <boost/json/parse.hpp>
+#include <boost/json/value.hpp>
 #include <utility>
 
+#include "base/json_io/json_text.hpp"
+
 namespace veyra::client {
+namespace {
 
 std::string refused_request_text(int status, std::string_view url, std::string_view body) {
     std::string text = std::to_string(status);
@@ -15,6 +20,28 @@ std::string refused_request_text(int status, std::string_view url, std::string_v
     text += '\n';
     text += body;
     return text;
+}
+
+}  // namespace
+
+RefusedRequest::RefusedRequest(int status, std::string_view url, std::string body)
+    : std::runtime_error(refused_request_text(status, url, body)),
+      status_(status),
+      body_(std::move(body)) {}
+
+std::string RefusedRequest::message() const {
+    if (status_ == 400) return body_;
+    boost::system::error_code parse_error;
+    boost::json::value document = boost::json::parse(body_, parse_error);
+    if (!parse_error && document.is_object()) {
+        if (const boost::json::value* message = document.as_object().if_contains("message")) {
+            if (message->is_string()) return std::string(message->as_string());
+            if (!message->is_null()) return json_io::to_json_text(*message);
+        }
+    }
+    if (!body_.empty()) return body_;
+    std::string_view reason = reason_phrase(status_);
+    return reason.empty() ? "Error " + std::to_string(status_) : std::string(reason);
 }
 
 std::string_view reason_phrase(int status) {

@@ -1,7 +1,6 @@
 #pragma once
-// The failure kinds of the platform client. Callers tell them apart in this order:
-// ConnectionError (the platform could not be reached or did not answer in time), then any
-// other RequestException (the platform refused the request), then any other failure.
+// The failures of the platform client beyond ordinary ones (std::runtime_error): the platform
+// could not be reached, or it refused the request.
 
 #include <stdexcept>
 #include <string>
@@ -9,20 +8,33 @@
 
 namespace veyra::client {
 
-class RequestException : public std::runtime_error {
+// The platform could not be resolved or reached, did not answer in time, or the server is
+// stopping.
+class ConnectionError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-class ConnectionError : public RequestException {
+// The platform answered with a status of 400 or more. Its text, for the log, is
+// "<status> <Client|Server> Error: <reason> for url: <url>", a line break, then the body.
+class RefusedRequest : public std::runtime_error {
 public:
-    using RequestException::RequestException;
-};
+    RefusedRequest(int status, std::string_view url, std::string body);
 
-// The text of a refused request: "<status> <Client|Server> Error: <reason> for url: <url>",
-// a line break, then the platform's answer body unchanged. parse_veyra_exception reads the
-// status and the body back from it.
-std::string refused_request_text(int status, std::string_view url, std::string_view body);
+    int status() const { return status_; }
+    // The platform's answer body, unchanged.
+    const std::string& body() const { return body_; }
+
+    // What the user is told. For 400 it is the body as it came (the platform's error object,
+    // {"code": ..., "message": ...}, as JSON text). For any other status it is the body's
+    // "message" when the body is an object holding one, else the body text, else the
+    // status's reason phrase ("Error <status>" for a status without one).
+    std::string message() const;
+
+private:
+    int status_;
+    std::string body_;
+};
 
 // The standard reason phrase of an HTTP status ("Unprocessable Entity"), "" when unknown.
 std::string_view reason_phrase(int status);

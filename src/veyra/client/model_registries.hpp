@@ -5,14 +5,15 @@
 #include <optional>
 #include <vector>
 
+#include "veyra/client/platform_session.hpp"
 #include "veyra/client/records.hpp"
 
 namespace veyra::client {
 
-std::vector<ModelRegistryInfo> get_model_registry_list();
+std::vector<ModelRegistryInfo> get_model_registry_list(PlatformSession& session);
 
-// Checks that the registry exists for the user, then selects it (VEYRA_MODEL_REGISTRY_ID).
+// Checks that the registry exists for the user, then selects it (Settings::model_registry_id).
 // A null id fails with a text saying so.
-void set_model_registry(std::optional<std::int64_t> model_registry_id);
+void set_model_registry(PlatformSession& session, std::optional<std::int64_t> model_registry_id);
 
 }  // namespace veyra::client

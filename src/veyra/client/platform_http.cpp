@@ -2,7 +2,6 @@
 
 #include <curl/curl.h>
 
-#include <atomic>
 #include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>
 #include <memory>
@@ -14,17 +13,13 @@
 namespace veyra::client {
 namespace {
 
-std::atomic<bool> requests_abandoned{false};
-
-int abandon_when_asked(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return requests_abandoned ? 1 : 0;
+// Ends the transfer once the request's stop is asked.
+int stop_when_asked(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<const std::stop_token*>(stop)->stop_requested() ? 1 : 0;
 }
 
 // An answer larger than this is no answer of the platform's API; stop reading it.
 constexpr size_t kMaxAnswerBytes = 16 * 1024 * 1024;
-
-std::atomic<std::chrono::milliseconds::rep> connect_timeout_ms{5000};
-std::atomic<std::chrono::milliseconds::rep> total_timeout_ms{30000};
 
 struct CurlGlobal {
     CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
@@ -55,7 +50,7 @@ size_t collect_answer(char* data, size_t size, size_t count, void* user) {
 }
 
 // Failures where nothing usable came back from the address: the platform counts as
-// unreachable (ConnectionError) rather than as refusing (RequestException).
+// unreachable (ConnectionError) rather than as refusing (RefusedRequest).
 bool is_connection_failure(CURLcode code) {
     switch (code) {
         case CURLE_UNSUPPORTED_PROTOCOL:
@@ -87,16 +82,6 @@ bool has_line_break(std::string_view text) {
 
 }  // namespace
 
-void set_timeouts(Timeouts timeouts) {
-    connect_timeout_ms = timeouts.connect.count();
-    total_timeout_ms = timeouts.total.count();
-}
-
-Timeouts timeouts() {
-    return {std::chrono::milliseconds(connect_timeout_ms),
-            std::chrono::milliseconds(total_timeout_ms)};
-}
-
 boost::json::value send_platform_request(const PlatformRequest& request) {
     static CurlGlobal curl_global;
 
@@ -104,7 +89,7 @@ boost::json::value send_platform_request(const PlatformRequest& request) {
     if (!easy) throw std::runtime_error("Cannot start an HTTP request to Veyra.");
     CURL* curl = easy.get();
     std::string url(request.url);
-    Timeouts limits = timeouts();
+    const Timeouts& limits = request.timeouts;
 
     curl_slist* headers = curl_slist_append(nullptr, "Accept: application/json");
     std::unique_ptr<curl_slist, HeaderListDeleter> header_list(headers);
@@ -152,9 +137,10 @@ boost::json::value send_platform_request(const PlatformRequest& request) {
 
     // Asked about every second at least, and whenever data moves.
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, abandon_when_asked);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, stop_when_asked);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &request.stop);
 
-    if (requests_abandoned)
+    if (request.stop.stop_requested())
         throw ConnectionError("Cannot reach Veyra at " + url + ": the server is stopping");
     CURLcode code = curl_easy_perform(curl);
     if (code == CURLE_ABORTED_BY_CALLBACK) {
@@ -173,7 +159,7 @@ boost::json::value send_platform_request(const PlatformRequest& request) {
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     if (status >= 400) {
-        throw RequestException(refused_request_text(static_cast<int>(status), url, answer.text));
+        throw RefusedRequest(static_cast<int>(status), url, std::move(answer.text));
     }
     if (answer.text.empty()) return nullptr;
     boost::system::error_code error;
@@ -183,7 +169,5 @@ boost::json::value send_platform_request(const PlatformRequest& request) {
     }
     return document;
 }
-
-void abandon_platform_requests() { requests_abandoned = true; }
 
 }  // namespace veyra::client

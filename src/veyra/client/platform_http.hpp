@@ -5,6 +5,7 @@
 #include <boost/json/fwd.hpp>
 #include <chrono>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -15,25 +16,20 @@ struct Timeouts {
     std::chrono::milliseconds total{30000};
 };
 
-// The timeouts of every later request (process-wide).
-void set_timeouts(Timeouts timeouts);
-Timeouts timeouts();
-
 struct PlatformRequest {
     std::string_view method;  // "GET" or "POST", nothing else
     std::string_view url;     // the full address, e.g. http://127.0.0.1:9000/v1/users/me
     std::optional<std::string_view> bearer_token;
     const boost::json::value* body = nullptr;  // sent as JSON when given
+    Timeouts timeouts;
+    // Asked when the server stops: the request ends then rather than when the platform answers.
+    std::stop_token stop;
 };
 
 // Sends the request and gives the answer body parsed as JSON (null for an empty body).
 // Fails with ConnectionError when the platform cannot be resolved, reached or does not answer
-// in time, with RequestException for a status of 400 or more, and with std::runtime_error
-// for an answer that is not JSON.
+// in time or the stop is asked, with RefusedRequest for a status of 400 or more, and with
+// std::runtime_error for an answer that is not JSON.
 boost::json::value send_platform_request(const PlatformRequest& request);
-
-// Ends the requests in flight (they fail with ConnectionError) and refuses new ones: a server
-// that stops does not wait for a platform that hangs.
-void abandon_platform_requests();
 
 }  // namespace veyra::client

@@ -1,41 +1,52 @@
 #include "veyra/client/platform_session.hpp"
 
 #include <boost/json/object.hpp>
+#include <utility>
 
 #include "veyra/client/platform_http.hpp"
-#include "veyra/client/veyra_settings.hpp"
 
 namespace veyra::client {
 namespace {
 
 bool is_set(const std::optional<std::string>& setting) { return setting && !setting->empty(); }
 
-// TOKEN when it is set, else the SDK token.
-const std::optional<std::string>& bearer_token() {
-    const Settings& settings = veyra_settings();
-    return is_set(settings.TOKEN) ? settings.TOKEN : settings.VEYRA_SDK_TOKEN;
+// The token when it is set, else the SDK token.
+const std::optional<std::string>& bearer_token(const Settings& settings) {
+    return is_set(settings.token) ? settings.token : settings.sdk_token;
 }
 
 }  // namespace
 
-bool has_login() { return is_set(veyra_settings().VEYRA_API_SERVER_URL) && is_set(bearer_token()); }
+PlatformSession::PlatformSession(Account& account, std::stop_token stop)
+    : account_(account), turn_(account.turn_), stop_(std::move(stop)) {}
 
-void require_login() {
+bool PlatformSession::has_login() const {
+    const Settings& settings = account_.settings;
+    return is_set(settings.api_server_url) && is_set(bearer_token(settings));
+}
+
+void PlatformSession::require_login() const {
     if (!has_login()) throw std::runtime_error("Not logged in to Veyra; log in first.");
 }
 
-boost::json::value call_platform(std::string_view method, std::string_view path,
-                                 const boost::json::value* body) {
+boost::json::value PlatformSession::call(std::string_view method, std::string_view path,
+                                         const boost::json::value* body) {
     require_login();
-    const Settings& settings = veyra_settings();
-    std::string url = settings.VEYRA_API_PROTOCOL.value_or("https") + "://" +
-                      *settings.VEYRA_API_SERVER_URL + std::string(path);
-    return send_platform_request({method, url, *bearer_token(), body});
+    const Settings& settings = account_.settings;
+    std::string url = settings.api_protocol.value_or("https") + "://" + *settings.api_server_url +
+                      std::string(path);
+    return send_platform_request(
+        {method, url, *bearer_token(settings), body, account_.timeouts(), stop_});
 }
 
-std::string workspace_path_segment() {
+boost::json::value PlatformSession::send(std::string_view method, std::string_view url,
+                                         const boost::json::value* body) {
+    return send_platform_request({method, url, std::nullopt, body, account_.timeouts(), stop_});
+}
+
+std::string PlatformSession::workspace_path_segment() const {
     require_login();
-    const std::optional<std::string>& id = veyra_settings().VEYRA_WORKSPACE_ID;
+    const std::optional<std::string>& id = account_.settings.workspace_id;
     if (!is_set(id)) throw std::runtime_error("No Veyra workspace is selected; log in first.");
     return path_segment(*id);
 }

@@ -5,14 +5,15 @@
 #include <optional>
 #include <vector>
 
+#include "veyra/client/platform_session.hpp"
 #include "veyra/client/records.hpp"
 
 namespace veyra::client {
 
-std::vector<ProjectInfo> get_joined_projects();
+std::vector<ProjectInfo> get_joined_projects(PlatformSession& session);
 
-// Checks that the project exists for the user, then selects it (VEYRA_PROJECT_ID).
+// Checks that the project exists for the user, then selects it (Settings::project_id).
 // A null id fails with a text saying so.
-void set_joined_project(std::optional<std::int64_t> project_id);
+void set_joined_project(PlatformSession& session, std::optional<std::int64_t> project_id);
 
 }  // namespace veyra::client

@@ -1,14 +1,13 @@
 #pragma once
-// What the platform's answers become: each record keeps the platform's JSON object as it came
-// (`kwargs`), and `to_dict` gives it to the front end unchanged.
+// What the platform's answers become: each record keeps the platform's JSON object as it came,
+// and the front end gets it unchanged.
 
 #include <boost/json/object.hpp>
 
 namespace veyra::client {
 
 struct PlatformRecord {
-    boost::json::object kwargs;
-    boost::json::object to_dict() const { return kwargs; }
+    boost::json::object fields;
 };
 
 struct TokenInfo : PlatformRecord {};

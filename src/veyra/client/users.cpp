@@ -6,9 +6,7 @@
 #include <string>
 
 #include "veyra/client/errors.hpp"
-#include "veyra/client/platform_http.hpp"
 #include "veyra/client/platform_session.hpp"
-#include "veyra/client/veyra_settings.hpp"
 
 namespace veyra::client {
 namespace {
@@ -44,61 +42,59 @@ std::optional<std::string> optional_text(const boost::json::object& object, std:
     return std::string(value->as_string());
 }
 
-void clear_login() {
-    Settings& settings = veyra_settings();
-    settings.TOKEN.reset();
-    settings.VEYRA_SDK_TOKEN.reset();
-    settings.VEYRA_WORKSPACE_ID.reset();
-    settings.VEYRA_PROJECT_ID.reset();
-    settings.VEYRA_MODEL_REGISTRY_ID.reset();
+void clear_login(Settings& settings) {
+    settings.token.reset();
+    settings.sdk_token.reset();
+    settings.workspace_id.reset();
+    settings.project_id.reset();
+    settings.model_registry_id.reset();
 }
 
 }  // namespace
 
-TokenInfo login(std::optional<std::string_view> veyra_url, std::optional<std::string_view> email,
-                std::optional<std::string_view> password) {
+TokenInfo login(PlatformSession& session, std::optional<std::string_view> veyra_url,
+                std::optional<std::string_view> email, std::optional<std::string_view> password) {
     if (!veyra_url || veyra_url->empty()) throw ConnectionError("No Veyra URL was given.");
     PlatformAddress address = split_address(*veyra_url);
 
     boost::json::value credentials = {{"email", text_or_null(email)},
                                       {"password", text_or_null(password)}};
     std::string url = address.protocol + "://" + address.server_url + "/v1/auth/login";
-    TokenInfo token_info{{expect_object(
-        send_platform_request({"POST", url, std::nullopt, &credentials}), "the login")}};
+    TokenInfo token_info{{expect_object(session.send("POST", url, &credentials), "the login")}};
 
-    // Either token will do: later calls send TOKEN when it is set, else the SDK token.
-    std::optional<std::string> token = optional_text(token_info.kwargs, "token");
-    std::optional<std::string> sdk_token = optional_text(token_info.kwargs, "sdk_token");
+    // Either token will do: later calls send the token when it is set, else the SDK token.
+    std::optional<std::string> token = optional_text(token_info.fields, "token");
+    std::optional<std::string> sdk_token = optional_text(token_info.fields, "sdk_token");
     if ((!token || token->empty()) && (!sdk_token || sdk_token->empty())) {
         throw std::runtime_error(
             "Veyra's answer to the login holds neither a \"token\" nor an \"sdk_token\".");
     }
-    Settings& settings = veyra_settings();
-    clear_login();
-    settings.VEYRA_API_SERVER_URL = address.server_url;
-    settings.VEYRA_API_PROTOCOL = address.protocol;
-    settings.TOKEN = std::move(token);
-    settings.VEYRA_SDK_TOKEN = std::move(sdk_token);
-    save_settings();
+    Settings& settings = session.settings();
+    clear_login(settings);
+    settings.api_server_url = address.server_url;
+    settings.api_protocol = address.protocol;
+    settings.token = std::move(token);
+    settings.sdk_token = std::move(sdk_token);
+    session.save_settings();
     return token_info;
 }
 
-void logout() {
+void logout(PlatformSession& session) {
     std::exception_ptr failure;
-    if (has_login()) {
+    if (session.has_login()) {
         try {
-            call_platform("POST", "/v1/auth/logout");
+            session.call("POST", "/v1/auth/logout");
         } catch (...) {
             failure = std::current_exception();
         }
     }
-    clear_login();
-    save_settings();
+    clear_login(session.settings());
+    session.save_settings();
     if (failure) std::rethrow_exception(failure);
 }
 
-UserInfo get_user_profile() {
-    return UserInfo{{expect_object(call_platform("GET", "/v1/users/me"), "the user profile")}};
+UserInfo get_user_profile(PlatformSession& session) {
+    return UserInfo{{expect_object(session.call("GET", "/v1/users/me"), "the user profile")}};
 }
 
 }  // namespace veyra::client

@@ -21,22 +21,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::optional<fs::path>& settings_file() {
-    static std::optional<fs::path> file;
-    return file;
-}
-
 using Field = std::optional<std::string> Settings::*;
 
-// The file's keys are the settings' names, in this order.
+// The file's key of each setting, in the file's order.
 constexpr std::array<std::pair<const char*, Field>, 7> kFields{{
-    {"VEYRA_API_SERVER_URL", &Settings::VEYRA_API_SERVER_URL},
-    {"VEYRA_API_PROTOCOL", &Settings::VEYRA_API_PROTOCOL},
-    {"TOKEN", &Settings::TOKEN},
-    {"VEYRA_SDK_TOKEN", &Settings::VEYRA_SDK_TOKEN},
-    {"VEYRA_WORKSPACE_ID", &Settings::VEYRA_WORKSPACE_ID},
-    {"VEYRA_PROJECT_ID", &Settings::VEYRA_PROJECT_ID},
-    {"VEYRA_MODEL_REGISTRY_ID", &Settings::VEYRA_MODEL_REGISTRY_ID},
+    {"VEYRA_API_SERVER_URL", &Settings::api_server_url},
+    {"VEYRA_API_PROTOCOL", &Settings::api_protocol},
+    {"TOKEN", &Settings::token},
+    {"VEYRA_SDK_TOKEN", &Settings::sdk_token},
+    {"VEYRA_WORKSPACE_ID", &Settings::workspace_id},
+    {"VEYRA_PROJECT_ID", &Settings::project_id},
+    {"VEYRA_MODEL_REGISTRY_ID", &Settings::model_registry_id},
 }};
 
 Settings parse_settings(const std::string& text, const fs::path& file) {
@@ -65,11 +60,6 @@ std::system_error file_error(const std::string& what, const fs::path& path) {
 
 }  // namespace
 
-Settings& veyra_settings() {
-    static Settings settings;
-    return settings;
-}
-
 fs::path default_settings_file() {
     const char* config_home = std::getenv("XDG_CONFIG_HOME");
     if (config_home != nullptr && *config_home != '\0') {
@@ -79,33 +69,27 @@ fs::path default_settings_file() {
     return fs::path(home != nullptr ? home : "") / ".config" / "nuvex-link" / "veyra.json";
 }
 
-void load_settings(const fs::path& file) {
-    fs::path path = file.empty() ? default_settings_file() : file;
-    settings_file() = path;
-    veyra_settings() = Settings{};
-
+Settings read_settings_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (fs::exists(path)) throw file_error("Cannot read the Veyra settings file", path);
-        return;
+        return {};
     }
     std::ostringstream text;
     text << in.rdbuf();
     try {
-        veyra_settings() = parse_settings(text.str(), path);
+        return parse_settings(text.str(), path);
     } catch (const std::runtime_error& error) {
         // A damaged file only costs a new login, which rewrites it; the server still starts.
         logging::server_log().warning(std::string(error.what()) + " Starting logged out.");
+        return {};
     }
 }
 
-void save_settings() {
-    if (!settings_file()) return;
-    const fs::path& path = *settings_file();
-
+void write_settings_file(const Settings& settings, const fs::path& path) {
     boost::json::object document;
     for (const auto& [key, field] : kFields) {
-        const std::optional<std::string>& value = veyra_settings().*field;
+        const std::optional<std::string>& value = settings.*field;
         if (value) {
             document[key] = *value;
         } else {

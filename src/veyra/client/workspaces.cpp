@@ -5,7 +5,6 @@
 #include <string>
 
 #include "veyra/client/platform_session.hpp"
-#include "veyra/client/veyra_settings.hpp"
 
 namespace veyra::client {
 namespace {
@@ -23,15 +22,15 @@ std::string id_text(const boost::json::object& record) {
 
 }  // namespace
 
-std::vector<WorkspaceInfo> get_joined_workspaces() {
-    auto workspaces = expect_records<WorkspaceInfo>(call_platform("GET", "/v1/workspaces"),
+std::vector<WorkspaceInfo> get_joined_workspaces(PlatformSession& session) {
+    auto workspaces = expect_records<WorkspaceInfo>(session.call("GET", "/v1/workspaces"),
                                                     "the joined workspaces");
     std::optional<std::string> selected;
-    if (!workspaces.empty()) selected = id_text(workspaces.front().kwargs);
-    Settings& settings = veyra_settings();
-    if (settings.VEYRA_WORKSPACE_ID != selected) {
-        settings.VEYRA_WORKSPACE_ID = selected;
-        save_settings();
+    if (!workspaces.empty()) selected = id_text(workspaces.front().fields);
+    Settings& settings = session.settings();
+    if (settings.workspace_id != selected) {
+        settings.workspace_id = selected;
+        session.save_settings();
     }
     return workspaces;
 }

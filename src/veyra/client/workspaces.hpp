@@ -3,12 +3,13 @@
 
 #include <vector>
 
+#include "veyra/client/platform_session.hpp"
 #include "veyra/client/records.hpp"
 
 namespace veyra::client {
 
 // In the platform's order. The first workspace becomes the selected one
-// (VEYRA_WORKSPACE_ID); without any, none is selected.
-std::vector<WorkspaceInfo> get_joined_workspaces();
+// (Settings::workspace_id); without any, none is selected.
+std::vector<WorkspaceInfo> get_joined_workspaces(PlatformSession& session);
 
 }  // namespace veyra::client
