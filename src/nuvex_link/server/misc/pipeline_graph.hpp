@@ -26,6 +26,9 @@ struct DrawnEdge {
     std::size_t parent;  // indexes into PipelineDrawing::nodes
     std::size_t child;
     bool on_cycle = false;
+    // Another path from parent to child says the same: the layout leaves the edge out, which
+    // keeps it from crossing every rank (a cell most others read, read by each of them).
+    bool implied = false;
 };
 
 struct PipelineDrawing {
@@ -47,12 +50,19 @@ std::string graphviz_label(std::string_view text);
 std::vector<bool> edges_on_cycles(std::size_t node_count,
                                   const std::vector<std::pair<std::size_t, std::size_t>>& edges);
 
+// For each edge, whether the rest of the graph implies it: its ends lie in different strongly
+// connected components and another path leads from the one to the other. What is left is the
+// transitive reduction taken between strongly connected components, so edges on cycles stay.
+std::vector<bool> edges_implied_by_paths(
+    std::size_t node_count, const std::vector<std::pair<std::size_t, std::size_t>>& edges);
+
 // The graph of a pipeline: the component that stands for an identifier (the last one that
 // carries it) is drawn once; repeated parents give one edge.
 PipelineDrawing draw_pipeline(const nuvex_link_core::NuvexLinkPipelineModel& pipeline);
 
-// The drawing laid out by dot, as SVG text. Graphviz keeps global state, so one layout runs at
-// a time in the process. Throws std::runtime_error when Graphviz fails.
+// The drawing laid out by dot, as SVG text; implied edges are left out and a line under the
+// picture says how many. Graphviz keeps global state, so one layout runs at a time in the
+// process. Throws std::runtime_error when Graphviz fails.
 std::string render_svg(const PipelineDrawing& drawing);
 
 // draw_pipeline then render_svg.
