@@ -14,6 +14,8 @@
 #include "nuvex_link/server/handlers/view/graph_picture.hpp"
 #include "nuvex_link/server/handlers/view/kernel_list.hpp"
 #include "nuvex_link/server/handlers/view/page_files.hpp"
+#include "page/component_cache_size.hpp"
+#include "page/page_redirect.hpp"
 
 namespace app {
 
@@ -44,11 +46,14 @@ host::RouteTable make_routes() {
                make_handler<veyra::NuvexVeyraModelRegistryHandler>());
     routes.add("/nuvex-link/snippets/generate", {"POST"},
                make_handler<snippet::SnippetGenerateHandler>());
-    // The pipeline page. Its static files hold no user data and load without the token.
-    routes.add("/nuvex-link/view/", {"GET"}, make_handler<view::PipelinePageHandler>());
+    // The pipeline page. It and its static files hold no user data and load without the token.
+    routes.add_without_token("/nuvex-link/view", make_handler<page::PageRedirectHandler>());
+    routes.add_without_token("/nuvex-link/view/", make_handler<view::PipelinePageHandler>());
     routes.add("/nuvex-link/view/kernels", {"GET"}, make_handler<view::PipelineKernelsHandler>());
     routes.add("/nuvex-link/view/kernels/{kernel_id}/graph.svg", {"GET"},
                make_handler<view::PipelineGraphHandler>());
+    routes.add("/nuvex-link/view/kernels/{kernel_id}/components/{component_id}/cache", {"GET"},
+               make_handler<page::ComponentCacheSizeHandler>());
     routes.add_without_token("/nuvex-link/view/static/{file}",
                              make_handler<view::PipelinePageFileHandler>());
     return routes;

@@ -160,7 +160,7 @@ void DAGHandler::post(const host::PathArgs& path_args) {
             // only when some connection will receive it.
             if (!unchanged && has_connections(kernel_id)) body["successful"] = update.dict();
             CabinetEntry entry{std::make_shared<const NuvexLinkPipelineModel>(std::move(pipeline)),
-                               nullptr, nullptr};
+                               nullptr, nullptr, nullptr};
             if (stored == dag_cabinet.end()) {
                 dag_cabinet.emplace(kernel_id, std::move(entry));
             } else {

@@ -110,6 +110,8 @@ std::atomic<std::int64_t> described_process{0};
 
 void describe_host_process(std::int64_t pid) { described_process = pid; }
 
+bool describes_host_process() { return described_process != 0; }
+
 JupyterServerAppInfoModel JupyterServerAppInfoModel::from_object(const json::object& fields) {
     JupyterServerAppInfoModel model;
     read_text(fields, "base_url", model.base_url);

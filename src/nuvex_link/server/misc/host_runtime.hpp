@@ -34,6 +34,8 @@ struct JupyterServerAppInfoModel {
 // server info reports its runtime record and the dataset diff works in its root folder. Set
 // once at start, before requests are taken.
 void describe_host_process(std::int64_t pid);
+// Whether describe_host_process was called: the server runs inside a notebook server.
+bool describes_host_process();
 
 // Information of running Jupyter serverapp. Made per request: it reflects the runtime file at
 // the moment it is constructed.

@@ -271,6 +271,17 @@ std::string graphviz_name(std::string_view identifier) { return escaped(identifi
 
 std::string graphviz_label(std::string_view text) { return escaped(text, true); }
 
+std::string hex_of(std::string_view bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        out += digits[static_cast<unsigned char>(c) >> 4];
+        out += digits[static_cast<unsigned char>(c) & 0xF];
+    }
+    return out;
+}
+
 std::vector<bool> edges_on_cycles(std::size_t node_count,
                                   const std::vector<std::pair<std::size_t, std::size_t>>& edges) {
     const auto component = strongly_connected_components(node_count, edges);
@@ -339,7 +350,7 @@ PipelineDrawing draw_pipeline(const nuvex_link_core::NuvexLinkPipelineModel& pip
              graphviz_label(shortened(drawable_text(shown), kLabelLength)) + "\\n" +
                  graphviz_label(
                      status_line(component.execution_status(), component.diskcache_status())),
-             look.fill, look.line});
+             look.fill, look.line, false, "c-" + hex_of(component.identifier())});
         node_of_identifier.emplace(component.identifier(), drawing.nodes.size() - 1);
 
         std::vector<std::string> parents;
@@ -361,7 +372,7 @@ PipelineDrawing draw_pipeline(const nuvex_link_core::NuvexLinkPipelineModel& pip
                     {names.take(parent_id),
                      graphviz_label(shortened(drawable_text(parent_id), kLabelLength)) +
                          "\\nmissing",
-                     "#ffffff", "#8a8f98", true});
+                     "#ffffff", "#8a8f98", true, "c-" + hex_of(parent_id)});
                 parent = node_of_identifier.emplace(parent_id, drawing.nodes.size() - 1).first;
             }
             if (seen.insert({parent->second, child}).second)
@@ -415,6 +426,7 @@ std::string render_svg(const PipelineDrawing& drawing) {
         agset(node, c_text(std::string("label")), c_text(drawn.label));
         agset(node, c_text(std::string("fillcolor")), c_text(drawn.fill_color));
         agset(node, c_text(std::string("color")), c_text(drawn.line_color));
+        set_attribute(node, "id", drawn.element_id);
         if (drawn.missing) {
             set_attribute(node, "style", "rounded,dashed");
             set_attribute(node, "fontcolor", "#6b7280");
@@ -428,6 +440,9 @@ std::string render_svg(const PipelineDrawing& drawing) {
             continue;
         }
         Agedge_t* edge = agedge(graph, nodes.at(drawn.parent), nodes.at(drawn.child), nullptr, 1);
+        set_attribute(edge, "id",
+                      "e-" + drawing.nodes[drawn.parent].element_id.substr(2) + "-" +
+                          drawing.nodes[drawn.child].element_id.substr(2));
         if (drawn.on_cycle) {
             set_attribute(edge, "color", "#d64545");
             set_attribute(edge, "penwidth", "2");

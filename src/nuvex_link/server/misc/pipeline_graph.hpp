@@ -20,6 +20,9 @@ struct DrawnNode {
     std::string fill_color;
     std::string line_color;
     bool missing = false;  // a parent id that names no component
+    // The SVG element's id: "c-" and the identifier's bytes in hex, which the page reads back
+    // whatever characters the identifier holds. An edge's id is "e-<parent hex>-<child hex>".
+    std::string element_id;
 };
 
 struct DrawnEdge {
@@ -44,6 +47,7 @@ struct PipelineDrawing {
 std::string drawable_text(std::string_view text);
 std::string graphviz_name(std::string_view identifier);
 std::string graphviz_label(std::string_view text);
+std::string hex_of(std::string_view bytes);
 
 // For each edge (parent -> child indexes into `node_count` nodes), whether it lies on a cycle:
 // its ends are in one strongly connected component, or it is a node's edge to itself.

@@ -7,7 +7,8 @@
 #include "host/blocking_call.hpp"
 #include "nuvex_link/server/handlers/graph_sync.hpp"
 #include "nuvex_link/server/handlers/json_answer.hpp"
-#include "nuvex_link/server/misc/pipeline_graph.hpp"
+#include "nuvex_link/server/misc/settings.hpp"
+#include "page/bounded_layout.hpp"
 
 namespace nuvex_link::server::handlers::view {
 
@@ -21,8 +22,9 @@ void PipelineGraphHandler::get(const host::PathArgs& path_args) {
         return;
     }
     if (auto svg = entry->second.graph_svg) return _finish_with_svg(std::move(svg));
-    // The layout takes tens of milliseconds: it runs off the strand, on its own reference to the
-    // pipeline, and its picture is kept only while that pipeline is still the stored one.
+    if (auto failure = entry->second.graph_failure) return _finish_without_picture(*failure);
+    // The layout runs in a child process, off the strand, on its own reference to the
+    // pipeline; its answer is kept only while that pipeline is still the stored one.
     wait_for(_draw(kernel_id, entry->second.pipeline));
 }
 
@@ -30,12 +32,22 @@ host::Task PipelineGraphHandler::_draw(
     std::string kernel_id,
     std::shared_ptr<const nuvex_link_core::NuvexLinkPipelineModel> pipeline) {
     // By reference: GCC 12 destroys what a temporary in a co_await expression owns twice.
-    auto svg = co_await host::run_blocking(
-        [&pipeline] { return std::make_shared<const std::string>(misc::pipeline_svg(*pipeline)); });
+    const auto& settings = misc::get_settings();
+    const page::ChildLimits limits{settings.layout_cpu_time, settings.layout_memory_bytes};
+    auto picture = co_await host::run_blocking([&pipeline, &limits] {
+        return std::make_shared<const page::PipelinePicture>(
+            page::lay_out_within_bounds(*pipeline, limits));
+    });
     const auto current = dag_cabinet.find(kernel_id);
-    if (current != dag_cabinet.end() && current->second.pipeline == pipeline) {
-        current->second.graph_svg = svg;
+    const bool still_stored = current != dag_cabinet.end() && current->second.pipeline == pipeline;
+    if (!picture->drawn) {
+        if (still_stored)
+            current->second.graph_failure = std::make_shared<const std::string>(picture->failure);
+        _finish_without_picture(picture->failure);
+        co_return;
     }
+    auto svg = std::make_shared<const std::string>(picture->svg);
+    if (still_stored) current->second.graph_svg = svg;
     _finish_with_svg(std::move(svg));
 }
 
@@ -47,6 +59,12 @@ void PipelineGraphHandler::_finish_with_svg(std::shared_ptr<const std::string> s
     set_header("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'");
     set_status(host::to_int(HTTPStatus::OK));
     finish(std::move(svg));
+}
+
+void PipelineGraphHandler::_finish_without_picture(const std::string& failure) {
+    set_header("Cache-Control", "no-store");
+    finish_with_json(*this, HTTPStatus::UNPROCESSABLE_ENTITY,
+                     boost::json::object{{"message", failure}, {"fallback", "list"}});
 }
 
 }  // namespace nuvex_link::server::handlers::view

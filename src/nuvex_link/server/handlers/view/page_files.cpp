@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "nuvex_link/server/handlers/json_answer.hpp"
+#include "nuvex_link/server/misc/host_runtime.hpp"
 #include "nuvex_link/server/misc/settings.hpp"
 
 namespace nuvex_link::server::handlers::view {
@@ -20,6 +21,9 @@ constexpr std::string_view kPagePolicy =
     "default-src 'self'; img-src 'self' data:; script-src 'self'; style-src 'self'; "
     "connect-src 'self'; object-src 'none'; base-uri 'none'; form-action 'none'; "
     "frame-ancestors 'none'";
+
+constexpr std::string_view kStandaloneMark = "data-host=\"standalone\"";
+constexpr std::string_view kHostedMark = "data-host=\"jupyter\"";
 
 std::optional<std::string> read_file(const std::filesystem::path& path) {
     std::error_code error;
@@ -69,10 +73,15 @@ void answer_missing(host::APIHandler& handler) {
 }  // namespace
 
 void PipelinePageHandler::get(const host::PathArgs&) {
-    const auto page = read_file(misc::get_settings().web_dir / "index.html");
+    auto page = read_file(misc::get_settings().web_dir / "index.html");
     if (!page) {
         throw std::runtime_error("The pipeline page is missing from " +
                                  misc::get_settings().web_dir.string());
+    }
+    // The header names the notebook server the page runs in, whose version server info gives.
+    if (misc::describes_host_process()) {
+        const auto mark = page->find(kStandaloneMark);
+        if (mark != std::string::npos) page->replace(mark, kStandaloneMark.size(), kHostedMark);
     }
     set_header("Content-Security-Policy", kPagePolicy);
     set_header("Referrer-Policy", "no-referrer");

@@ -5,7 +5,9 @@
 
 namespace nuvex_link::server::handlers::view {
 
-// The page itself (index.html), served with the policy that keeps it to this server.
+// The page itself (index.html), served with the policy that keeps it to this server. It holds
+// no user data and loads without the token, so a reload works once the token has left the
+// address: the page keeps it for the tab and sends it with every request for data.
 class PipelinePageHandler : public host::APIHandler {
 public:
     using host::APIHandler::APIHandler;
