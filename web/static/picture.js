@@ -7,7 +7,7 @@
 const picture = {
   svg: null,           // the drawn picture, or null
   whole: null,         // the picture's own box {x, y, w, h}, in its units
-  view: null,          // the part shown, in the same units
+  view: null,          // what is shown: {cx, cy} in the same units at `scale` pixels per unit
   components: new Map(),  // identifier -> component as the server sent it
   children: new Map(),    // identifier -> identifiers of the components that read it
   selected: null,
@@ -46,24 +46,19 @@ function takeComponents(update) {
   }
 }
 
-// --- Zoom and pan, by the picture's viewBox
+// --- Zoom and pan, by the picture's viewBox. The view is a centre and a scale, so it holds
+// when the box around the picture changes size (the details opening beside it).
 
-function graphBox() { return $('graph').getBoundingClientRect(); }
-
-function scaleOf(view) { return graphBox().width / view.w; }
+// The picture's box on screen, inside the frame's border.
+function graphBox() { return (picture.svg || $('graph')).getBoundingClientRect(); }
 
 function applyView() {
-  const view = picture.view;
-  picture.svg.setAttribute('viewBox', [view.x, view.y, view.w, view.h].join(' '));
-  $('graph').dataset.zoom = scaleOf(view).toFixed(3);
-}
-
-// A view `scale` pixels per unit, centred on (cx, cy) in picture units.
-function viewAround(cx, cy, scale) {
+  const { cx, cy, scale } = picture.view;
   const box = graphBox();
   const w = box.width / scale;
   const h = box.height / scale;
-  return { x: cx - w / 2, y: cy - h / 2, w, h };
+  picture.svg.setAttribute('viewBox', [cx - w / 2, cy - h / 2, w, h].join(' '));
+  $('graph').dataset.zoom = scale.toFixed(3);
 }
 
 function fitScale() {
@@ -74,7 +69,7 @@ function fitScale() {
 function fitPicture() {
   if (!picture.svg) return;
   const whole = picture.whole;
-  picture.view = viewAround(whole.x + whole.w / 2, whole.y + whole.h / 2, fitScale());
+  picture.view = { cx: whole.x + whole.w / 2, cy: whole.y + whole.h / 2, scale: fitScale() };
   applyView();
 }
 
@@ -83,14 +78,12 @@ function zoomAt(clientX, clientY, factor) {
   if (!picture.svg) return;
   const box = graphBox();
   const view = picture.view;
-  const scale = Math.max(Math.min(fitScale(), 0.5) / 2, Math.min(kMaxZoom, scaleOf(view) * factor));
-  const fx = (clientX - box.left) / box.width;
-  const fy = (clientY - box.top) / box.height;
-  const px = view.x + fx * view.w;
-  const py = view.y + fy * view.h;
-  const w = box.width / scale;
-  const h = box.height / scale;
-  picture.view = { x: px - fx * w, y: py - fy * h, w, h };
+  const scale = Math.max(Math.min(fitScale(), 0.5) / 2, Math.min(kMaxZoom, view.scale * factor));
+  const dx = clientX - (box.left + box.width / 2);
+  const dy = clientY - (box.top + box.height / 2);
+  const px = view.cx + dx / view.scale;
+  const py = view.cy + dy / view.scale;
+  picture.view = { cx: px - dx / scale, cy: py - dy / scale, scale };
   applyView();
 }
 
@@ -101,9 +94,8 @@ function zoomCentre(factor) {
 
 function panBy(dxPixels, dyPixels) {
   if (!picture.svg) return;
-  const scale = scaleOf(picture.view);
-  picture.view.x -= dxPixels / scale;
-  picture.view.y -= dyPixels / scale;
+  picture.view.cx -= dxPixels / picture.view.scale;
+  picture.view.cy -= dyPixels / picture.view.scale;
   applyView();
 }
 
@@ -111,17 +103,21 @@ function panBy(dxPixels, dyPixels) {
 function centreOn(identifier) {
   const node = nodeElement(identifier);
   if (!node) return;
+  // At the scale it will be shown at, with the view fitted to the box as it is now, so that
+  // screen and picture units agree.
+  picture.view.scale = Math.max(1, picture.view.scale);
+  applyView();
   const box = graphBox();
   const place = node.getBoundingClientRect();
   const view = picture.view;
-  const cx = view.x + ((place.left + place.width / 2) - box.left) / box.width * view.w;
-  const cy = view.y + ((place.top + place.height / 2) - box.top) / box.height * view.h;
-  picture.view = viewAround(cx, cy, Math.max(1, scaleOf(view)));
+  view.cx += (place.left + place.width / 2 - (box.left + box.width / 2)) / view.scale;
+  view.cy += (place.top + place.height / 2 - (box.top + box.height / 2)) / view.scale;
   applyView();
 }
 
 function installNavigation() {
   const graph = $('graph');
+  new ResizeObserver(() => { if (picture.svg && picture.view) applyView(); }).observe(graph);
   graph.addEventListener('wheel', (event) => {
     if (!picture.svg) return;
     event.preventDefault();
