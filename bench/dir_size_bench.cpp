@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "nuvex_link/server/misc/get_dir_size.hpp"
+#include "base/files/dir_size.hpp"
 
 extern char** environ;
 
@@ -30,7 +30,7 @@ bool have_tree(benchmark::State& state) {
 void BM_get_dir_size(benchmark::State& state) {
     if (!have_tree(state)) return;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(nuvex_link::server::misc::get_dir_size(tree_root()));
+        benchmark::DoNotOptimize(base::get_dir_size(tree_root()));
     }
 }
 

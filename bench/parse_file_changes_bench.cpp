@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <string>
 
-#include "nuvex_link/server/handlers/dataset_delta.hpp"
+#include "datasets/dataset_diff_handler.hpp"
 
 namespace {
 
-using nuvex_link::server::handlers::DataSetDiffBaseHandler;
+using datasets::DataSetDiffBaseHandler;
 
 // The output of one 20,000-file dataset with 5% added, deleted and edited, as rsync prints it:
 // directory lines, deletions, edits and new files under 100 folders.

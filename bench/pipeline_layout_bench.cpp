@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "nuvex_link/server/misc/pipeline_graph.hpp"
 #include "page/bounded_child.hpp"
+#include "page/pipeline_drawing.hpp"
 
 namespace {
 
@@ -82,7 +82,7 @@ const std::vector<Shape>& shapes() {
     return all;
 }
 
-nuvex_link_core::NuvexLinkPipelineModel pipeline_of(const Shape& shape, int count) {
+pipeline::NuvexLinkPipelineModel pipeline_of(const Shape& shape, int count) {
     std::mt19937 random(23);
     boost::json::array components;
     for (int i = 0; i < count; ++i) {
@@ -100,7 +100,7 @@ nuvex_link_core::NuvexLinkPipelineModel pipeline_of(const Shape& shape, int coun
                                 {"metadata", boost::json::object()},
                                 {"parents", std::move(parents)}});
     }
-    return nuvex_link_core::NuvexLinkPipelineModel::from_json(
+    return pipeline::NuvexLinkPipelineModel::from_json(
         boost::json::object{{"identifier", "k"},
                             {"name", "bench"},
                             {"diskcache_dir", nullptr},
@@ -113,11 +113,11 @@ void lay_out(benchmark::State& state, const Shape& shape, int count, bool every_
     for (auto _ : state) {
         const page::ChildOutcome outcome = page::run_in_child(
             [&] {
-                auto drawing = nuvex_link::server::misc::draw_pipeline(pipeline);
+                auto drawing = page::draw_pipeline(pipeline);
                 if (every_edge) {
                     for (auto& edge : drawing.edges) edge.implied = false;
                 }
-                return nuvex_link::server::misc::render_svg(drawing);
+                return page::render_svg(drawing);
             },
             page::ChildLimits{bound, std::size_t{2} << 30});
         if (outcome.end != page::ChildOutcome::End::finished) {

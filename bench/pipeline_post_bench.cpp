@@ -10,15 +10,15 @@
 #include <random>
 #include <string>
 
-#include "json_io/json_body.hpp"
-#include "json_io/json_text.hpp"
-#include "nuvex_link/server/handlers/graph_sync.hpp"
-#include "nuvex_link/server/misc/functions.hpp"
+#include "base/json_io/json_body.hpp"
+#include "base/json_io/json_text.hpp"
+#include "dag/dag_handler.hpp"
+#include "pipeline/update_diff.hpp"
 
 namespace {
 
 namespace json = boost::json;
-using nuvex_link_core::NuvexLinkPipelineModel;
+using pipeline::NuvexLinkPipelineModel;
 
 std::string identifier(std::mt19937_64& random) {
     char text[40];
@@ -76,7 +76,7 @@ std::string body(int size, int version) {
          {{"identifier", "p"}, {"diskcache_dir", root}, {"graph", {{"components", components}}}}}});
 }
 
-using nuvex_link::server::handlers::DAGHandler;
+using dag::DAGHandler;
 
 // The body as the DAG route reads it, its components left as text.
 json_io::JsonBody parsed(std::shared_ptr<const std::string> text) {
@@ -137,7 +137,7 @@ void BM_CompareVersions(benchmark::State& state) {
     const auto before = prepared(shared_body(state.range(0), 1));
     const auto after = prepared(shared_body(state.range(0), 2));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(nuvex_link::server::misc::get_dag_update_info(before, after));
+        benchmark::DoNotOptimize(pipeline::get_dag_update_info(before, after));
     }
 }
 BENCHMARK(BM_CompareVersions)->Arg(10)->Arg(200);

@@ -7,12 +7,12 @@
 #include <boost/json/object.hpp>
 #include <string>
 
-#include "nuvex_link/server/misc/pipeline_graph.hpp"
+#include "page/pipeline_drawing.hpp"
 
 namespace {
 
 // A notebook-like pipeline: each component reads one or two earlier ones.
-nuvex_link_core::NuvexLinkPipelineModel pipeline_of(int count) {
+pipeline::NuvexLinkPipelineModel pipeline_of(int count) {
     boost::json::array components;
     for (int i = 0; i < count; ++i) {
         boost::json::array parents;
@@ -30,7 +30,7 @@ nuvex_link_core::NuvexLinkPipelineModel pipeline_of(int count) {
                                 {"metadata", boost::json::object()},
                                 {"parents", std::move(parents)}});
     }
-    return nuvex_link_core::NuvexLinkPipelineModel::from_json(
+    return pipeline::NuvexLinkPipelineModel::from_json(
         boost::json::object{{"identifier", "k"},
                             {"name", "bench"},
                             {"diskcache_dir", nullptr},
@@ -39,14 +39,14 @@ nuvex_link_core::NuvexLinkPipelineModel pipeline_of(int count) {
 
 void BM_PipelineSvg(benchmark::State& state) {
     const auto pipeline = pipeline_of(static_cast<int>(state.range(0)));
-    for (auto _ : state) benchmark::DoNotOptimize(nuvex_link::server::misc::pipeline_svg(pipeline));
+    for (auto _ : state) benchmark::DoNotOptimize(page::pipeline_svg(pipeline));
 }
 BENCHMARK(BM_PipelineSvg)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_DrawPipeline(benchmark::State& state) {
     const auto pipeline = pipeline_of(static_cast<int>(state.range(0)));
     for (auto _ : state)
-        benchmark::DoNotOptimize(nuvex_link::server::misc::draw_pipeline(pipeline));
+        benchmark::DoNotOptimize(page::draw_pipeline(pipeline));
 }
 BENCHMARK(BM_DrawPipeline)->Arg(200)->Unit(benchmark::kMicrosecond);
 

@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "logging/log.hpp"
-#include "nuvex_link/server/misc/host_runtime.hpp"
-#include "nuvex_link/server/misc/settings.hpp"
-#include "nuvex_link/veyra/veyra_settings.hpp"
-#include "nuvex_link_core/app_temp_directory.hpp"
+#include "base/logging/log.hpp"
+#include "host/jupyter/host_record.hpp"
+#include "page/extension_settings.hpp"
+#include "veyra/client/veyra_settings.hpp"
+#include "pipeline/app_temp_directory.hpp"
 
 namespace app {
 namespace {
@@ -62,15 +62,15 @@ CommandLine parse_command_line(int argc, char** argv) {
 
 void configure(const CommandLine& line) {
     logging::server_log().set_level(logging::parse_log_level(line.log_level));
-    nuvex_link_core::APP_TEMP_DIRECTORY = line.temp_dir.empty()
-                                              ? nuvex_link_core::default_app_temp_directory()
+    pipeline::APP_TEMP_DIRECTORY = line.temp_dir.empty()
+                                              ? pipeline::default_app_temp_directory()
                                               : std::filesystem::absolute(line.temp_dir);
     if (!line.snippets_dir.empty()) {
-        nuvex_link::server::misc::get_settings().snippets_dir =
+        page::get_settings().snippets_dir =
             std::filesystem::absolute(line.snippets_dir);
     }
-    nuvex_link::veyra::load_settings(line.veyra_settings);
-    if (line.host_pid) nuvex_link::server::misc::describe_host_process(*line.host_pid);
+    veyra::client::load_settings(line.veyra_settings);
+    if (line.host_pid) host::describe_host_process(*line.host_pid);
 }
 
 host::ServerOptions server_options(const CommandLine& line) {

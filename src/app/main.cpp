@@ -9,9 +9,9 @@
 
 #include "app/command_line.hpp"
 #include "app/parent_watch.hpp"
-#include "logging/log.hpp"
-#include "nuvex_link/server/misc/child_process.hpp"
-#include "nuvex_link/veyra/platform_http.hpp"
+#include "base/logging/log.hpp"
+#include "base/process/child_process.hpp"
+#include "veyra/client/platform_http.hpp"
 
 int main(int argc, char** argv) {
     const app::CommandLine command_line = app::parse_command_line(argc, argv);
@@ -44,8 +44,8 @@ int main(int argc, char** argv) {
         sigwait(&stop_signals, &signal_number);
         logging::server_log().info("Stopping on signal " + std::to_string(signal_number));
         // What waits on a child process or the platform ends now rather than when it would.
-        nuvex_link::server::misc::terminate_running_processes();
-        nuvex_link::veyra::abandon_platform_requests();
+        base::terminate_running_processes();
+        veyra::client::abandon_platform_requests();
         server.stop();
     } catch (const std::exception& error) {
         std::cerr << "nuvex-link-server: " << error.what() << "\n";

@@ -6,9 +6,9 @@
 
 #include "host/exchange.hpp"
 #include "host/http_error.hpp"
-#include "json_io/json_reader.hpp"
-#include "json_io/json_text.hpp"
-#include "logging/log.hpp"
+#include "base/json_io/json_reader.hpp"
+#include "base/json_io/json_text.hpp"
+#include "base/logging/log.hpp"
 
 namespace host {
 namespace {

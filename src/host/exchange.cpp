@@ -10,8 +10,8 @@
 
 #include "host/http_error.hpp"
 #include "host/request_log.hpp"
-#include "json_io/json_text.hpp"
-#include "logging/log.hpp"
+#include "base/json_io/json_text.hpp"
+#include "base/logging/log.hpp"
 
 namespace host {
 namespace {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "json_io/json_reader.hpp"
+#include "base/json_io/json_reader.hpp"
 
 namespace host {
 

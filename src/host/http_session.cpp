@@ -20,8 +20,8 @@
 #include "host/request_log.hpp"
 #include "host/socket_transfer.hpp"
 #include "host/websocket_session.hpp"
-#include "json_io/json_body.hpp"
-#include "logging/log.hpp"
+#include "base/json_io/json_body.hpp"
+#include "base/logging/log.hpp"
 
 namespace host {
 namespace beast = boost::beast;

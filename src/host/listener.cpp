@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "host/http_session.hpp"
-#include "logging/log.hpp"
+#include "base/logging/log.hpp"
 
 namespace host {
 namespace net = boost::asio;

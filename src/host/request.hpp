@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "json_io/json_body.hpp"
+#include "base/json_io/json_body.hpp"
 
 namespace host {
 

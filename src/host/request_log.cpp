@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "logging/log.hpp"
-#include "uri/percent_coding.hpp"
+#include "base/logging/log.hpp"
+#include "base/uri/percent_coding.hpp"
 
 namespace host {
 

@@ -1,6 +1,6 @@
 #include "host/router.hpp"
 
-#include "uri/percent_coding.hpp"
+#include "base/uri/percent_coding.hpp"
 
 namespace host {
 namespace {

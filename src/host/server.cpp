@@ -12,9 +12,9 @@
 #include "host/auth.hpp"
 #include "host/blocking_call.hpp"
 #include "host/listener.hpp"
-#include "host/runtime_dir.hpp"
-#include "host/runtime_file.hpp"
-#include "logging/log.hpp"
+#include "host/jupyter/runtime_dir.hpp"
+#include "host/jupyter/runtime_file.hpp"
+#include "base/logging/log.hpp"
 
 namespace host {
 namespace net = boost::asio;

@@ -5,7 +5,7 @@
 #include <boost/asio/strand.hpp>
 #include <string>
 
-#include "host/kernel_manager.hpp"
+#include "host/jupyter/kernel_manager.hpp"
 #include "host/router.hpp"
 
 namespace host {

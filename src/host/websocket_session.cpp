@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "host/socket_transfer.hpp"
-#include "logging/log.hpp"
+#include "base/logging/log.hpp"
 
 namespace host {
 namespace beast = boost::beast;

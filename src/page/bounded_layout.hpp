@@ -3,10 +3,11 @@
 // them the layout stops and the page lists the components instead, with the reason.
 
 #include <functional>
+#include <optional>
 #include <string>
 
-#include "nuvex_link_core/models.hpp"
 #include "page/bounded_child.hpp"
+#include "pipeline/models.hpp"
 
 namespace page {
 
@@ -17,9 +18,9 @@ struct PipelinePicture {
 };
 
 // The picture, or why there is none. `abandoned` is asked while the layout runs: once nobody
-// wants the picture any more the layout is stopped and the answer is not kept.
-PipelinePicture lay_out_within_bounds(
-    const nuvex_link_core::NuvexLinkPipelineModel& pipeline, const ChildLimits& limits,
+// wants the picture any more the layout is stopped and nullopt returned.
+std::optional<PipelinePicture> lay_out_within_bounds(
+    const pipeline::NuvexLinkPipelineModel& pipeline, const ChildLimits& limits,
     const std::function<bool()>& abandoned = [] { return false; });
 
 }  // namespace page

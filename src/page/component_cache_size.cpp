@@ -4,21 +4,21 @@
 #include <cstdint>
 #include <exception>
 
+#include "base/files/dir_size.hpp"
 #include "host/blocking_call.hpp"
-#include "nuvex_link/server/handlers/graph_sync.hpp"
-#include "nuvex_link/server/handlers/json_answer.hpp"
-#include "nuvex_link/server/misc/get_dir_size.hpp"
+#include "host/json_answer.hpp"
+#include "pipeline/dag_cabinet.hpp"
 
 namespace page {
 
-using nuvex_link::server::handlers::finish_with_json;
-using nuvex_link::server::handlers::HTTPStatus;
+using host::finish_with_json;
+using host::HTTPStatus;
 
 void ComponentCacheSizeHandler::get(const host::PathArgs& path_args) {
     const std::string& kernel_id = path_args.at(0);
     const std::string& identifier = path_args.at(1);
-    const auto entry = nuvex_link::server::handlers::dag_cabinet.find(kernel_id);
-    if (entry == nuvex_link::server::handlers::dag_cabinet.end()) {
+    const auto entry = pipeline::dag_cabinet.find(kernel_id);
+    if (entry == pipeline::dag_cabinet.end()) {
         finish_with_json(
             *this, HTTPStatus::NOT_FOUND,
             boost::json::object{{"message", "kernel_id: '" + kernel_id + "' not valid."}});
@@ -45,7 +45,7 @@ host::Task ComponentCacheSizeHandler::_answer(std::string identifier, std::strin
     const std::optional<std::uintmax_t> bytes =
         co_await host::run_blocking([&cache_dir]() -> std::optional<std::uintmax_t> {
             try {
-                return nuvex_link::server::misc::get_dir_size(cache_dir);
+                return base::get_dir_size(cache_dir);
             } catch (const std::exception&) {
                 return std::nullopt;
             }

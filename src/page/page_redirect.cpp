@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "uri/percent_coding.hpp"
+#include "base/uri/percent_coding.hpp"
 
 namespace page {
 

@@ -6,19 +6,19 @@
 #include <string_view>
 
 #include "fuzz_check.hpp"
-#include "nuvex_link/server/misc/download_name.hpp"
-#include "uri/percent_coding.hpp"
+#include "cache/download_name.hpp"
+#include "base/uri/percent_coding.hpp"
 
 using fuzz_support::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view path(reinterpret_cast<const char*>(data), size);
-    const std::string stem = nuvex_link::server::misc::notebook_stem(path);
+    const std::string stem = cache::notebook_stem(path);
     check(stem.find('/') == std::string::npos);
     check(path.find(stem) != std::string_view::npos);
 
     const std::string name = stem + "-diskcache.tar.gz";
-    const std::string header = nuvex_link::server::misc::attachment_disposition(name);
+    const std::string header = cache::attachment_disposition(name);
     constexpr std::string_view prefix = "attachment; filename=";
     check(header.starts_with(prefix));
     const std::string_view encoded = std::string_view(header).substr(prefix.size());

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "fuzz_check.hpp"
-#include "json_io/json_body.hpp"
-#include "json_io/json_fingerprint.hpp"
-#include "json_io/json_reader.hpp"
+#include "base/json_io/json_body.hpp"
+#include "base/json_io/json_fingerprint.hpp"
+#include "base/json_io/json_reader.hpp"
 #include "same_json.hpp"
 
 using fuzz_support::check;

@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "fuzz_check.hpp"
-#include "json_io/json_reader.hpp"
-#include "json_io/json_text.hpp"
+#include "base/json_io/json_reader.hpp"
+#include "base/json_io/json_text.hpp"
 #include "same_json.hpp"
 
 namespace {

@@ -20,17 +20,17 @@
 #include <vector>
 
 #include "fuzz_check.hpp"
-#include "json_io/json_body.hpp"
-#include "json_io/json_reader.hpp"
-#include "json_io/json_text.hpp"
-#include "nuvex_link/server/misc/functions.hpp"
-#include "nuvex_link_core/models.hpp"
+#include "base/json_io/json_body.hpp"
+#include "base/json_io/json_reader.hpp"
+#include "base/json_io/json_text.hpp"
+#include "pipeline/update_diff.hpp"
+#include "pipeline/models.hpp"
 #include "same_json.hpp"
 
 namespace {
 
-using nuvex_link_core::ModelError;
-using nuvex_link_core::NuvexLinkPipelineModel;
+using pipeline::ModelError;
+using pipeline::NuvexLinkPipelineModel;
 
 using fuzz_support::check;
 
@@ -75,14 +75,14 @@ void post(NuvexLinkPipelineModel& stored, const boost::json::value& body) {
     try {
         auto next = NuvexLinkPipelineModel::from_json(body.get_object());
         check_same_model(next, read);
-        const auto update = nuvex_link::server::misc::get_dag_update_info(stored, next);
+        const auto update = pipeline::get_dag_update_info(stored, next);
         const auto update_dict = update.dict();
         check(update_dict.at("identifier").as_string() == next.identifier());
         (void)json_io::to_json_text(update_dict);
         (void)json_io::to_json_text(next.to_nuvexlink_dict());
         (void)json_io::to_json_text(next.to_nuvexlink_dict(true));
         // The same pipeline again is no change at all.
-        check(nuvex_link::server::misc::get_dag_update_info(next, next).updated_components.empty());
+        check(pipeline::get_dag_update_info(next, next).updated_components.empty());
         stored = std::move(next);
     } catch (const ModelError& refused) {
         check(std::string_view(refused.what()).find(": ") != std::string_view::npos);

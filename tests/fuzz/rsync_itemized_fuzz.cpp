@@ -8,14 +8,14 @@
 #include <string_view>
 
 #include "fuzz_check.hpp"
-#include "nuvex_link/server/misc/rsync_itemized.hpp"
+#include "datasets/rsync_itemized.hpp"
 
 using fuzz_support::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view itemized(reinterpret_cast<const char*>(data), size);
     try {
-        const auto changes = nuvex_link::server::misc::parse_itemized_changes(itemized);
+        const auto changes = datasets::parse_itemized_changes(itemized);
         std::size_t lines = 1;
         for (char c : itemized) lines += c == '\n';
         check(changes.size() <= lines);

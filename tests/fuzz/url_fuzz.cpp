@@ -8,7 +8,7 @@
 #include "fuzz_check.hpp"
 #include "host/query_string.hpp"
 #include "host/router.hpp"
-#include "uri/percent_coding.hpp"
+#include "base/uri/percent_coding.hpp"
 
 namespace {
 

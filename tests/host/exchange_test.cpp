@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host/kernel_manager.hpp"
+#include "host/jupyter/kernel_manager.hpp"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "json_io/json_text.hpp"
-#include "nuvex_link/server/misc/read_archive.hpp"
+#include "base/json_io/json_text.hpp"
+#include "support/read_archive.hpp"
 #include "support/fake_platform.hpp"
 #include "support/pipelines.hpp"
 #include "support/raw_client.hpp"

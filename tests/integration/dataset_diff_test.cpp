@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "json_io/json_text.hpp"
+#include "base/json_io/json_text.hpp"
 #include "support/slow_rsync.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_server.hpp"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "nuvex_link/server/misc/read_archive.hpp"
+#include "support/read_archive.hpp"
 #include "support/pipelines.hpp"
 #include "support/test_server.hpp"
 

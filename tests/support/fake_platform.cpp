@@ -10,8 +10,8 @@
 #include <mutex>
 #include <thread>
 
-#include "json_io/json_text.hpp"
-#include "nuvex_link/veyra/veyra_settings.hpp"
+#include "base/json_io/json_text.hpp"
+#include "veyra/client/veyra_settings.hpp"
 
 namespace test_support {
 namespace beast = boost::beast;
@@ -174,7 +174,7 @@ void FakePlatform::set_workspaces(const std::vector<WorkspaceSpec>& workspaces) 
 }
 
 void FakePlatform::log_in_client() const {
-    nuvex_link::veyra::Settings& settings = nuvex_link::veyra::veyra_settings();
+    veyra::client::Settings& settings = veyra::client::veyra_settings();
     settings.VEYRA_API_PROTOCOL = "http";
     settings.VEYRA_API_SERVER_URL = url().substr(std::string_view("http://").size());
     settings.TOKEN = "veyra-token";

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "nuvex_link/veyra/platform_http.hpp"
+#include "veyra/client/platform_http.hpp"
 
 namespace test_support {
 
@@ -69,13 +69,13 @@ private:
 class ScopedPlatformTimeouts {
 public:
     explicit ScopedPlatformTimeouts(std::chrono::milliseconds limit)
-        : saved_(nuvex_link::veyra::timeouts()) {
-        nuvex_link::veyra::set_timeouts({limit, limit});
+        : saved_(veyra::client::timeouts()) {
+        veyra::client::set_timeouts({limit, limit});
     }
-    ~ScopedPlatformTimeouts() { nuvex_link::veyra::set_timeouts(saved_); }
+    ~ScopedPlatformTimeouts() { veyra::client::set_timeouts(saved_); }
 
 private:
-    nuvex_link::veyra::Timeouts saved_;
+    veyra::client::Timeouts saved_;
 };
 
 }  // namespace test_support

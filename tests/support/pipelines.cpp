@@ -2,7 +2,7 @@
 
 #include <boost/json/value.hpp>
 
-#include "json_io/json_text.hpp"
+#include "base/json_io/json_text.hpp"
 #include "support/test_server.hpp"
 
 namespace test_support {

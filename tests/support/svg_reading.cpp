@@ -2,7 +2,7 @@
 
 #include <boost/json.hpp>
 
-#include "nuvex_link/server/misc/child_process.hpp"
+#include "base/process/child_process.hpp"
 #include "support/temp_dir.hpp"
 
 namespace test_support {
@@ -62,7 +62,7 @@ SvgReading read_svg(std::string_view svg) {
     const auto file = folder.path() / "drawing.svg";
     write_file(file, svg);
     const auto output =
-        nuvex_link::server::misc::run_process({"/usr/bin/python3", "-c", kReader, file.string()});
+        base::run_process({"/usr/bin/python3", "-c", kReader, file.string()});
     if (output.exit_status != 0)
         return {std::nullopt, output.standard_output + output.standard_error};
 

@@ -1,3 +1,4 @@
+#include "pipeline/dag_cabinet.hpp"
 #include "support/test_server.hpp"
 
 #include <gtest/gtest.h>
@@ -16,7 +17,7 @@
 #include <thread>
 
 #include "host/server.hpp"
-#include "nuvex_link/server/handlers/graph_sync.hpp"
+#include "dag/dag_handler.hpp"
 
 namespace test_support {
 namespace beast = boost::beast;
@@ -73,7 +74,7 @@ TestServer::TestServer(void (*adjust)(app::CommandLine&)) : folder_("nuvex-serve
     std::filesystem::create_directories(command_line_.root_dir);
 
     // Each server starts with no pipelines, as a fresh process would.
-    nuvex_link::server::handlers::dag_cabinet.clear();
+    pipeline::dag_cabinet.clear();
     app::configure(command_line_);
     auto options = app::server_options(command_line_);
     options.runtime_dir = runtime_dir_;

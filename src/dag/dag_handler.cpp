@@ -1,0 +1,233 @@
+#include "dag/dag_handler.hpp"
+
+#include <algorithm>
+#include <boost/json/monotonic_resource.hpp>
+#include <boost/json/value.hpp>
+#include <filesystem>
+#include <optional>
+#include <utility>
+
+#include "host/blocking_call.hpp"
+#include "host/jupyter/kernel_manager.hpp"
+#include "base/json_io/json_order.hpp"
+#include "base/json_io/json_text.hpp"
+#include "host/json_answer.hpp"
+#include "pipeline/kernel_channels.hpp"
+#include "pipeline/update_diff.hpp"
+#include "pipeline/app_temp_directory.hpp"
+
+namespace dag {
+namespace json = boost::json;
+using pipeline::NuvexLinkPipelineModel;
+
+
+namespace {
+
+constexpr const char* kBodyKeys[] = {"procedure", "status", "msg", "successful"};
+
+// The body is read as the front end sends it; a value of another type is a fault of the
+// caller that the host answers.
+void check_body_types(const json::object& body) {
+    for (const char* key : {"procedure", "status", "msg"}) {
+        const auto& value = body.at(key);
+        if (!value.is_string() && !value.is_null()) {
+            throw std::invalid_argument(std::string(key) + " must be a string or null");
+        }
+    }
+    const auto& successful = body.at("successful");
+    if (!successful.is_object() && !successful.is_null()) {
+        throw std::invalid_argument("successful must be an object or null");
+    }
+}
+
+bool announces_stored_pipeline(const json::object& body) {
+    const auto* procedure = body.if_contains("procedure");
+    const auto* outcome = body.if_contains("status");
+    return procedure && procedure->is_string() && procedure->get_string() == "pipeline:updated" &&
+           outcome && outcome->is_string() && outcome->get_string() == "successful";
+}
+
+// The pipeline of a body, checked on the network thread, or the text of its failure.
+class PreparedPipeline : public host::PreparedBody {
+public:
+    PreparedPipeline(json::object& successful, json_io::DeferredArray& components,
+                     std::shared_ptr<const void> memory) {
+        // Taken whatever comes of them: the handler never relays this body as it came.
+        const auto taken = std::exchange(components, json_io::DeferredArray());
+        try {
+            pipeline_.emplace(
+                NuvexLinkPipelineModel::from_json(std::move(successful), taken, std::move(memory)));
+        } catch (const std::exception& error) {
+            failure_ = error.what();
+        }
+    }
+
+    NuvexLinkPipelineModel take() {
+        if (!pipeline_) throw std::runtime_error(failure_);
+        return std::move(*pipeline_);
+    }
+
+private:
+    std::optional<NuvexLinkPipelineModel> pipeline_;
+    std::string failure_;
+};
+
+// The pipeline a body announces, made from its "successful" object (prepared beside the
+// network when it could be).
+NuvexLinkPipelineModel pipeline_of(json::object& body, host::PreparedBody* prepared) {
+    if (auto* pipeline = dynamic_cast<PreparedPipeline*>(prepared)) return pipeline->take();
+    auto& successful = body.at("successful");
+    if (!successful.is_object()) {
+        throw pipeline::ModelError("successful: a pipeline object is required");
+    }
+    return NuvexLinkPipelineModel::from_json(std::move(successful.get_object()));
+}
+
+// Removes a pipeline's cache folder only when it lies strictly below the pipelines folder once
+// "..", "." and links are resolved; a pipeline must never make the server delete anything else.
+void remove_cache_directory(std::string_view diskcache_dir) {
+    std::error_code error;
+    const auto root =
+        std::filesystem::weakly_canonical(pipeline::APP_TEMP_DIRECTORY / "pipelines", error);
+    if (error) return;
+    const auto target =
+        std::filesystem::weakly_canonical(std::filesystem::path(diskcache_dir), error);
+    if (error) return;
+    const auto relative = target.lexically_relative(root);
+    if (relative.empty() || relative == "." || *relative.begin() == "..") return;
+    std::filesystem::remove_all(target, error);
+}
+
+}  // namespace
+
+void DAGHandler::get(const host::PathArgs& path_args) {
+    const std::string& kernel_id = path_args.at(0);
+    const auto stored = pipeline::dag_cabinet.find(kernel_id);
+    if (stored == pipeline::dag_cabinet.end()) {
+        _finish_with_result(host::HTTPStatus::BAD_REQUEST,
+                            json::object{{"message", "Cannot get dag data in " + kernel_id + "."}});
+        return;
+    }
+    auto& memo = stored->second.full_update_text;
+    if (!memo) {
+        // The copy lives only until its text is written: one arena, freed at once.
+        const json::storage_ptr scratch = json::make_shared_resource<json::monotonic_resource>();
+        const NuvexLinkPipelineModel empty(kernel_id);
+        const json::value update(
+            pipeline::get_dag_update_info(empty, *stored->second.pipeline).dict(scratch));
+        memo = std::make_shared<const std::string>(json_io::to_json_text(update));
+    }
+    finish_with_json_text(*this, host::HTTPStatus::OK, memo);
+}
+
+void DAGHandler::post(const host::PathArgs& path_args) {
+    const std::string& kernel_id = path_args.at(0);
+    auto status = host::HTTPStatus::OK;
+    json::object answer{{"message", "Success."}};
+
+    json::value body_value = get_json_body();
+    if (!body_value.is_object()) {
+        throw std::invalid_argument("The body of the request must be a JSON object");
+    }
+    json::object& body = body_value.get_object();
+    for (const char* key : kBodyKeys) {
+        if (!body.contains(key)) {
+            _finish_with_result(
+                host::HTTPStatus::BAD_REQUEST,
+                json::object{{"message", std::string(key) + " is required in the body of the "
+                                                            "request."}});
+            return;
+        }
+    }
+    check_body_types(body);
+
+    try {
+        const auto& msg = body.at("msg");
+        if (msg.is_null() || msg.get_string().empty()) json_io::erase_key(body, "msg");
+
+        if (announces_stored_pipeline(body)) {
+            auto pipeline = pipeline_of(body, prepared_body());
+            pipeline.set_identifier(kernel_id);
+
+            const auto stored = pipeline::dag_cabinet.find(kernel_id);
+            const auto update =
+                stored != pipeline::dag_cabinet.end()
+                    ? pipeline::get_dag_update_info(*stored->second.pipeline, pipeline)
+                    : pipeline::get_dag_update_info(NuvexLinkPipelineModel(kernel_id), pipeline);
+            const bool unchanged = update.updated_components.empty();
+            // The update points into the new pipeline; turn it into JSON before storing it, and
+            // only when some connection will receive it.
+            if (!unchanged && pipeline::has_connections(kernel_id)) body["successful"] = update.dict();
+            pipeline::CabinetEntry entry{std::make_shared<const NuvexLinkPipelineModel>(std::move(pipeline)),
+                               nullptr, nullptr, nullptr};
+            if (stored == pipeline::dag_cabinet.end()) {
+                pipeline::dag_cabinet.emplace(kernel_id, std::move(entry));
+            } else {
+                // The replaced pipeline is torn down beside the network, after the answer.
+                dispose_after_answer(std::move(stored->second.pipeline));
+                stored->second = std::move(entry);
+            }
+            if (unchanged) return;
+        }
+        transmit(kernel_id, body);
+        if (kernel_manager().lists_from_server())
+            return wait_for(_remove_unused_kernels_then_answer());
+        _remove_unused_kernels_on_cabinet(*kernel_manager().running_kernel_ids());
+    } catch (const std::exception& error) {
+        status = host::HTTPStatus::INTERNAL_SERVER_ERROR;
+        answer = json::object{{"message", error.what()}};
+    }
+    _finish_with_result(status, answer);
+}
+
+void DAGHandler::transmit(std::string_view kernel_id, const json::value& data) {
+    pipeline::transmit_to_kernel(kernel_id, data);
+}
+
+std::unique_ptr<host::PreparedBody> DAGHandler::prepare_body(json_io::JsonBody& body) {
+    auto* object = body.document.if_object();
+    if (!object || !announces_stored_pipeline(*object)) return nullptr;
+    auto* successful = object->if_contains("successful");
+    if (!successful || !successful->is_object()) return nullptr;
+    // The pipeline keeps the body's memory; the rest of the body is copied out for the handler.
+    return std::make_unique<PreparedPipeline>(successful->get_object(), body.deferred, body.memory);
+}
+
+host::BodyPreparer DAGHandler::body_preparer() {
+    // A pipeline's components are most of its body; the model reads them as text.
+    return {prepare_body, {"successful", "graph", "components"}};
+}
+
+void DAGHandler::_finish_with_result(host::HTTPStatus status_code, const json::value& result) {
+    finish_with_json(*this, status_code, result);
+}
+
+host::Task DAGHandler::_remove_unused_kernels_then_answer() {
+    auto status = host::HTTPStatus::OK;
+    json::object answer{{"message", "Success."}};
+    try {
+        const auto kernel_ids = co_await host::run_blocking(
+            [&kernels = kernel_manager()] { return kernels.running_kernel_ids(); });
+        _remove_unused_kernels_on_cabinet(*kernel_ids);
+    } catch (const std::exception& error) {
+        status = host::HTTPStatus::INTERNAL_SERVER_ERROR;
+        answer = json::object{{"message", error.what()}};
+    }
+    _finish_with_result(status, answer);
+}
+
+void DAGHandler::_remove_unused_kernels_on_cabinet(const std::vector<std::string>& kernel_ids) {
+    for (auto entry = pipeline::dag_cabinet.begin(); entry != pipeline::dag_cabinet.end();) {
+        if (std::binary_search(kernel_ids.begin(), kernel_ids.end(), entry->first)) {
+            ++entry;
+            continue;
+        }
+        if (const auto diskcache_dir = entry->second.pipeline->diskcache_dir()) {
+            remove_cache_directory(*diskcache_dir);
+        }
+        dispose_after_answer(std::move(entry->second.pipeline));
+        entry = pipeline::dag_cabinet.erase(entry);
+    }
+}
+
+}  // namespace dag

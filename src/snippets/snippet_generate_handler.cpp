@@ -1,0 +1,134 @@
+#include "snippets/snippet_generate_handler.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <boost/json/error.hpp>
+#include <boost/json/object.hpp>
+#include <cerrno>
+#include <system_error>
+
+#include "host/blocking_call.hpp"
+#include "host/http_error.hpp"
+#include "base/json_io/json_reader.hpp"
+#include "base/json_io/json_text.hpp"
+#include "base/logging/log.hpp"
+#include "snippets/text_decoding.hpp"
+#include "page/extension_settings.hpp"
+#include "snippets/snippet_request.hpp"
+#include "snippets/template_engine.hpp"
+
+namespace snippets {
+namespace {
+
+using host::HTTPStatus;
+namespace fs = std::filesystem;
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+boost::json::object message(std::string_view text) { return {{"message", text}}; }
+
+// A name that stays one folder level below its parent.
+bool is_plain_name(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+std::string read_bytes(const fs::path& file) {
+    struct Descriptor {
+        int fd;
+        ~Descriptor() {
+            if (fd >= 0) ::close(fd);
+        }
+    } descriptor{::open(file.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (descriptor.fd < 0) {
+        throw fs::filesystem_error("cannot open the template", file,
+                                   {errno, std::generic_category()});
+    }
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = ::read(descriptor.fd, buffer, sizeof buffer);
+        if (count == 0) return bytes;
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            throw fs::filesystem_error("cannot read the template", file,
+                                       {errno, std::generic_category()});
+        }
+        bytes.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+}  // namespace
+
+void SnippetGenerateHandler::post(const host::PathArgs&) { wait_for(_answer_generated()); }
+
+host::Task SnippetGenerateHandler::_answer_generated() {
+    // Reading the template and rendering it wait on the disk and the embedded interpreter.
+    const auto [status_code, result] = co_await host::run_blocking([this] { return _generate(); });
+    set_header("Content-Type", "application/json");
+    set_status(host::to_int(status_code));
+    // The host declares the length.
+    finish(json_io::to_json_text(result));
+}
+
+std::pair<host::HTTPStatus, boost::json::object> SnippetGenerateHandler::_generate() {
+    try {
+        std::string_view body = request_body();
+        // A body is decoded before it is parsed, as a JSON reader of bytes does; a leading
+        // byte order mark only names the encoding.
+        check_utf8(body);
+        if (body.starts_with(kUtf8Bom)) body.remove_prefix(kUtf8Bom.size());
+        boost::system::error_code parse_error;
+        const boost::json::value parsed = json_io::read_json(body, {}, parse_error);
+        if (parse_error == boost::json::error::too_deep) throw host::too_deeply_nested_body();
+        if (parse_error) return {host::HTTPStatus::BAD_REQUEST, message("Invalid JSON request body.")};
+        if (!parsed.is_object()) throw std::invalid_argument("the request body is not an object");
+
+        const auto request = SnippetCodeRequestModel::from_json(parsed.as_object());
+        const auto template_file =
+            _template_file(page::get_settings().snippets_dir, request.category, request.snippet_id);
+        if (!template_file) {
+            return {host::HTTPStatus::NOT_FOUND, message("Snippet template not found.")};
+        }
+        SnippetCodeResponseModel response{
+            _render_template(*template_file, request.parameters)};
+        return {host::HTTPStatus::OK, response.dict()};
+    } catch (const host::HTTPError&) {
+        throw;  // the host's own answer
+    } catch (const UnicodeDecodeError& error) {
+        return {host::HTTPStatus::BAD_REQUEST, message(error.what())};
+    } catch (const SnippetModelError& error) {
+        return {host::HTTPStatus::BAD_REQUEST, message(error.what())};
+    } catch (const TemplateValueError& error) {
+        return {host::HTTPStatus::BAD_REQUEST, message(error.what())};
+    } catch (const std::exception& error) {
+        log().error("Snippet generation failed for " + request_path() + ": " + error.what());
+        return {host::HTTPStatus::INTERNAL_SERVER_ERROR, message("Failed to generate snippet code.")};
+    }
+}
+
+std::optional<fs::path> SnippetGenerateHandler::_template_file(const fs::path& snippets_dir,
+                                                               std::string_view category,
+                                                               std::string_view snippet_id) {
+    if (!is_plain_name(category) || !is_plain_name(snippet_id)) return std::nullopt;
+    fs::path template_file = snippets_dir / category / snippet_id / "snippet.jinja";
+    std::error_code error;
+    const bool exists = fs::exists(template_file, error);
+    // Like a missing file, a link loop leads nowhere; other failures (no permission to look)
+    // are real failures.
+    if (error && error != std::errc::too_many_symbolic_link_levels) {
+        throw fs::filesystem_error("cannot look for the template", template_file, error);
+    }
+    if (!exists) return std::nullopt;
+    return template_file;
+}
+
+std::string SnippetGenerateHandler::_render_template(const fs::path& template_file,
+                                                     const boost::json::value& parameters) {
+    const std::string bytes = read_bytes(template_file);
+    check_utf8(bytes);
+    return render_template_source(with_unix_newlines(bytes), parameters);
+}
+
+}  // namespace snippets

@@ -1,0 +1,177 @@
+#include "veyra/user_handlers.hpp"
+
+#include <array>
+#include <boost/json/object.hpp>
+#include <boost/json/parse.hpp>
+#include <boost/json/value.hpp>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "base/logging/log.hpp"
+#include "host/json_answer.hpp"
+#include "veyra/body_values.hpp"
+#include "veyra/operation_turn.hpp"
+#include "veyra/platform_failure.hpp"
+#include "veyra/client/users.hpp"
+#include "veyra/client/veyra_settings.hpp"
+#include "veyra/client/workspaces.hpp"
+
+namespace veyra {
+namespace {
+
+namespace platform = veyra::client;
+using host::HTTPStatus;
+
+constexpr const char* kNotAuthorized =
+    "The account you entered does not have proper authorization to access target Veyra system";
+
+boost::json::object message_object(boost::json::value message) {
+    return boost::json::object{{"message", std::move(message)}};
+}
+
+// The message a refused login answers with: 422 and the two credential codes of a 400 become
+// one wording that does not tell which of email and password was wrong.
+boost::json::value refused_login_message(const PlatformFailure& failure) {
+    if (failure.status == host::HTTPStatus::UNPROCESSABLE_ENTITY) return "Email or password is invalid.";
+    if (failure.status != host::HTTPStatus::BAD_REQUEST) return boost::json::string(failure.message);
+
+    boost::json::value error_body = boost::json::parse(failure.message);
+    if (!error_body.is_object()) {
+        throw std::runtime_error("Veyra's error body is not a JSON object: " + failure.message);
+    }
+    const boost::json::object& error = error_body.as_object();
+    const boost::json::value* code = error.if_contains("code");
+    if (code != nullptr && code->is_string()) {
+        if (*code == "NotFoundError.USER_NOT_FOUND" ||
+            *code == "AuthenticationError.INVALID_USERNAME_OR_PASSWORD") {
+            return "Email or password is invalid.";
+        }
+        if (*code == "ResourceError.API_TOKEN_LIMIT_EXCEEDED") {
+            return "Allowed API token limit exceeded.";
+        }
+    }
+    const boost::json::value* message = error.if_contains("message");
+    return message != nullptr ? *message : boost::json::value(nullptr);
+}
+
+// Logout and info share their answers: a refused request with 400 or 422 means the stored
+// token is no longer good.
+boost::json::object token_failure_answer(const PlatformFailure& failure) {
+    if (failure.kind == FailureKind::refused &&
+        (failure.status == host::HTTPStatus::BAD_REQUEST ||
+         failure.status == host::HTTPStatus::UNPROCESSABLE_ENTITY)) {
+        return message_object("Veyra token is invalid.");
+    }
+    return message_object(boost::json::string(failure.message));
+}
+
+bool is_set(const std::optional<std::string>& setting) { return setting && !setting->empty(); }
+
+boost::json::value setting_value(const std::optional<std::string>& setting) {
+    if (setting) return boost::json::string(*setting);
+    return nullptr;
+}
+
+}  // namespace
+
+void NuvexVeyraUserLoginHandler::post(const host::PathArgs&) {
+    wait_for(run_veyra_operation([this] { _post(); }));
+}
+
+void NuvexVeyraUserLoginHandler::_post() {
+    boost::json::value body = get_json_body();
+    const boost::json::object& fields = body_object(body);
+    static constexpr std::array<const char*, 3> kKeys{"veyra_url", "email", "password"};
+    std::array<std::optional<std::string>, 3> values;
+    for (size_t i = 0; i < kKeys.size(); ++i) {
+        const boost::json::value* value = fields.if_contains(kKeys[i]);
+        if (value == nullptr) {
+            _finish_with_result(host::HTTPStatus::BAD_REQUEST,
+                                message_object(boost::json::string(required_in_body(kKeys[i]))));
+            return;
+        }
+        values[i] = text_or_null(*value, kKeys[i]);
+    }
+    // Named references rather than a structured binding, which lambdas of clang 14 cannot see.
+    const auto& veyra_url = values[0];
+    const auto& email = values[1];
+    const auto& password = values[2];
+
+    platform::TokenInfo token_info;
+    if (auto failure =
+            run_platform_call([&] { token_info = platform::login(veyra_url, email, password); })) {
+        boost::json::value message = failure->kind == FailureKind::refused
+                                         ? refused_login_message(*failure)
+                                         : boost::json::string(failure->message);
+        _finish_with_result(failure->status, message_object(std::move(message)));
+        return;
+    }
+
+    // Only the first workspace decides; it is the one the login works in.
+    std::vector<platform::WorkspaceInfo> workspaces = platform::get_joined_workspaces();
+    if (workspaces.empty()) {
+        log().debug("There is no workspace.");
+        platform::logout();
+        _finish_with_result(host::HTTPStatus::FORBIDDEN, message_object(kNotAuthorized));
+        return;
+    }
+    boost::json::object first = workspaces.front().to_dict();
+    const boost::json::value* role = first.if_contains("workspace_role");
+    bool admitted = role == nullptr ? false : (*role == "admin" || *role == "member");
+    if (!admitted) {
+        platform::logout();
+        _finish_with_result(host::HTTPStatus::FORBIDDEN, message_object(kNotAuthorized));
+        return;
+    }
+    _finish_with_result(host::HTTPStatus::OK, token_info.kwargs);
+}
+
+void NuvexVeyraUserLoginHandler::_finish_with_result(host::HTTPStatus status_code,
+                                                     const boost::json::value& result) {
+    finish_with_json(*this, status_code, result);
+}
+
+void NuvexVeyraUserLogoutHandler::post(const host::PathArgs&) {
+    wait_for(run_veyra_operation([this] { _post(); }));
+}
+
+void NuvexVeyraUserLogoutHandler::_post() {
+    if (auto failure = run_platform_call([] { platform::logout(); })) {
+        _finish_with_result(failure->status, token_failure_answer(*failure));
+        return;
+    }
+    _finish_with_result(host::HTTPStatus::OK, boost::json::object());
+}
+
+void NuvexVeyraUserLogoutHandler::_finish_with_result(host::HTTPStatus status_code,
+                                                      const boost::json::value& result) {
+    finish_with_json(*this, status_code, result);
+}
+
+host::InfoAnswer NuvexVeyraUserInfoHandler::_get_info() {
+    return run_veyra_operation([this] { return _user_info(); });
+}
+
+host::InfoResult NuvexVeyraUserInfoHandler::_user_info() {
+    const platform::Settings& settings = platform::veyra_settings();
+    bool logged_in = is_set(settings.VEYRA_API_SERVER_URL) &&
+                     (is_set(settings.TOKEN) || is_set(settings.VEYRA_SDK_TOKEN)) &&
+                     is_set(settings.VEYRA_WORKSPACE_ID) && is_set(settings.VEYRA_PROJECT_ID);
+    if (!logged_in) return {host::HTTPStatus::OK, boost::json::object()};
+
+    platform::UserInfo user_info;
+    if (auto failure = run_platform_call([&] { user_info = platform::get_user_profile(); })) {
+        return {failure->status, token_failure_answer(*failure)};
+    }
+    boost::json::object result = user_info.kwargs;
+    result["veyra_url"] = settings.VEYRA_API_PROTOCOL.value_or("") + "://" +
+                          settings.VEYRA_API_SERVER_URL.value_or("");
+    result["veyra_token"] =
+        setting_value(is_set(settings.TOKEN) ? settings.TOKEN : settings.VEYRA_SDK_TOKEN);
+    result["veyra_workspace_id"] = setting_value(settings.VEYRA_WORKSPACE_ID);
+    result["veyra_project_id"] = setting_value(settings.VEYRA_PROJECT_ID);
+    return {host::HTTPStatus::OK, std::move(result)};
+}
+
+}  // namespace veyra
