@@ -34,14 +34,14 @@ def wait_for(condition, timeout, what):
 
 
 class Server:
-    def __init__(self, folder: Path):
+    def __init__(self, folder: Path, root: Path = None):
         self.folder = folder
         self.token = secrets.token_hex(16)
-        self.root = folder / "root"
+        self.root = root or folder / "root"
         self.runtime = folder / "runtime"
         self.temp = folder / "temp"
         for path in (self.root, self.runtime, self.temp):
-            path.mkdir(parents=True)
+            path.mkdir(parents=True, exist_ok=path == root)
         environment = dict(os.environ, JUPYTER_RUNTIME_DIR=str(self.runtime))
         self.process = subprocess.Popen(
             [SERVER, "--port", "0", "--token", self.token, "--root-dir", str(self.root),
@@ -101,6 +101,21 @@ def server(tmp_path):
     running = Server(tmp_path)
     yield running
     running.stop()
+
+
+@pytest.fixture
+def demo_folder_server(tmp_path):
+    """A server whose root folder reads as a demo folder, for the pictures in the README."""
+    plain = Path(tempfile.gettempdir()) / "nuvex-link-demo"
+    try:
+        plain.mkdir()
+        root = plain
+    except FileExistsError:
+        root = Path(tempfile.mkdtemp(prefix="nuvex-link-demo-"))
+    running = Server(tmp_path, root)
+    yield running
+    running.stop()
+    shutil.rmtree(root, ignore_errors=True)
 
 
 @pytest.fixture(scope="session")

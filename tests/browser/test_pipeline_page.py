@@ -145,17 +145,20 @@ def demo_server(server):
     server.post_pipeline("8b7d44c0", [component("q", "query_events")], name="events.ipynb")
 
 
-def test_screenshots_at_laptop_and_narrow_widths(server, browser, artifacts):
+def test_screenshots_at_laptop_and_narrow_widths(demo_folder_server, browser, artifacts):
+    server = demo_folder_server
     demo_server(server)
     try:
         for width, height, name in ((1366, 1200, "pipeline-page.png"), (800, 1400, "pipeline-page-800.png")):
             browser.set_window_size(width, height)
-            browser.get(server.page_url("3f2c9a1e"))
+            browser.get(server.page_url("3f2c9a1e") + "#component=train")
             wait_for_nodes(browser, 8)
             WebDriverWait(browser, 10).until(
                 lambda d: d.find_element(By.ID, "diff-table").is_displayed())
             WebDriverWait(browser, 5).until(
                 lambda d: d.find_element(By.ID, "live-state").get_attribute("data-state") == "live")
+            WebDriverWait(browser, 5).until(
+                lambda d: d.find_element(By.ID, "details-name").text == "train_model")
             # Nothing sticks out sideways, and the token is nowhere on the page.
             assert browser.execute_script(
                 "return document.documentElement.scrollWidth <= window.innerWidth")

@@ -300,7 +300,7 @@ function showDetails(identifier) {
   $('details-name').textContent = component ? (component.name || identifier) : identifier;
   $('details-id').textContent = identifier;
   $('details-status').textContent = component ? (component.execution_status || 'no status') : 'missing';
-  $('details-cache').textContent = component ? (component.diskcache_status || 'not_cached') : '—';
+  $('details-cache').textContent = component ? (component.diskcache_status || 'not_cached').replace('_', ' ') : '—';
   $('details-code').textContent = component && typeof component.code === 'string' ? component.code : '';
   fillList('details-parents', component ? parentIds(component) : []);
   fillList('details-children', picture.children.get(identifier) || []);
