@@ -1,6 +1,7 @@
 // The pipeline picture at size: the shapes notebooks have (a chain where every step also reads
-// the first, a chain with skip edges, each step reading a few of the ten before, a wide fan-in)
-// and two dense random ones, at 200, 1,000 and 2,000 components. Each layout runs in a child
+// the first, a chain with skip edges, each step reading a few of the ten before, a wide fan-in,
+// a star where every step reads only the first) and two dense random ones, at 200, 1,000 and
+// 2,000 components. Each layout runs in a child
 // process as the server runs it; the time is the child's CPU time (user and system), and
 // peak_MiB its largest resident size. The baseline, "every_edge", lays out every edge of the
 // same graph with the same attributes, as the picture was drawn before implied edges were left
@@ -73,6 +74,8 @@ const std::vector<Shape>& shapes() {
              }
              return std::set<int>{i - 1};
          }},
+        {"star",
+         [](int i, int, std::mt19937&) { return i == 0 ? std::set<int>{} : std::set<int>{0}; }},
         {"fifty_before",
          [](int i, int, std::mt19937& random) {
              return some_of(std::max(0, i - 50), i - 1, 3, random);
