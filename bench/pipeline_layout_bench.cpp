@@ -1,14 +1,13 @@
 // The pipeline picture at size: the shapes notebooks have (a chain where every step also reads
 // the first, a chain with skip edges, each step reading a few of the ten before, a wide fan-in,
 // a star where every step reads only the first) and two dense random ones, at 200, 1,000 and
-// 2,000 components. Each layout runs in a child
-// process as the server runs it; the time is the child's CPU time (user and system), and
-// peak_MiB its largest resident size. The baseline, "every_edge", lays out every edge of the
-// same graph with the same attributes, as the picture was drawn before implied edges were left
-// out; it is stopped after 20 s of CPU.
+// 2,000 components. Each layout runs in a child process as the server runs it; the time is the
+// child's CPU time (user and system), and peak_MiB its largest resident size. The baseline,
+// "every_edge", lays out every edge of the same graph with the same attributes, as the picture
+// was drawn before implied edges were left out; it is stopped after 20 s of CPU.
 //
-// build/bench/bench/pipeline_layout_bench --benchmark_filter=layout/   (the picture as drawn)
-// build/bench/bench/pipeline_layout_bench --benchmark_filter=every_edge/   (the baseline)
+// build/bench/bench/pipeline_layout_bench --benchmark_filter=layout/      (the picture as drawn)
+// build/bench/bench/pipeline_layout_bench --benchmark_filter=every_edge/  (the baseline)
 
 #include <benchmark/benchmark.h>
 
