@@ -37,6 +37,10 @@ void write_all(int fd, const std::string& text) {
 
 [[noreturn]] void run_child(int out, const std::function<std::string()>& work,
                             const ChildLimits& limits, std::size_t mapped) {
+    // The server's handlers would tell the server of signals meant for the child.
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        ::signal(signal_number, SIG_DFL);
+    }
     const auto seconds = static_cast<rlim_t>((limits.cpu_time.count() + 999) / 1000);
     const rlimit cpu{seconds, seconds + 1};
     const rlimit memory{mapped + limits.memory_bytes, mapped + limits.memory_bytes};
