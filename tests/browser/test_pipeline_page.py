@@ -1,6 +1,7 @@
 """The pipeline page in a real browser, against the real server."""
 
 import io
+import os
 import tarfile
 import time
 
@@ -8,7 +9,7 @@ from selenium.common.exceptions import NoAlertPresentException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
-from conftest import component, node_titles, wait_for, wait_for_nodes
+from conftest import Server, component, node_titles, wait_for, wait_for_nodes
 
 DEMO = [
     component("load", "load_raw_data", cache="cached"),
@@ -166,3 +167,18 @@ def test_screenshots_at_laptop_and_narrow_widths(demo_folder_server, browser, ar
             browser.save_screenshot(str(artifacts / name))
     finally:
         browser.set_window_size(1366, 1000)
+
+
+def test_inside_jupyter_the_header_names_jupyter_server(tmp_path, browser):
+    hosted = Server(tmp_path, host_record={"version": "1.23.3", "root_dir": "/home/demo/notebooks",
+                                           "pid": os.getpid(), "base_url": "/"})
+    try:
+        hosted.post_pipeline("k1", [component("a", "load")])
+        browser.get(hosted.page_url("k1"))
+        wait_for_nodes(browser, 1)
+        WebDriverWait(browser, 5).until(
+            lambda d: d.find_element(By.ID, "server-line").text.startswith("Jupyter Server"))
+        assert browser.find_element(By.ID, "server-line").text == \
+            "Jupyter Server 1.23.3 · /home/demo/notebooks"
+    finally:
+        hosted.stop()
