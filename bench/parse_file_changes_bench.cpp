@@ -32,7 +32,7 @@ std::string itemized_output(int files) {
 void BM_ParseFileChanges(benchmark::State& state) {
     const std::string output = itemized_output(static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(DataSetDiffBaseHandler::_parse_file_changes(output));
+        benchmark::DoNotOptimize(DataSetDiffBaseHandler::parse_file_changes(output));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * output.size()));
 }
@@ -43,7 +43,7 @@ void BM_ParseFileChangesBlankRuns(benchmark::State& state) {
     std::string output;
     for (int i = 0; i < 30000; ++i) output += ">f+++++++++ my  holiday   photos/img  0001.jpeg\n";
     for (auto _ : state) {
-        benchmark::DoNotOptimize(DataSetDiffBaseHandler::_parse_file_changes(output));
+        benchmark::DoNotOptimize(DataSetDiffBaseHandler::parse_file_changes(output));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * output.size()));
 }

@@ -45,8 +45,7 @@ BENCHMARK(BM_PipelineSvg)->Arg(200)->Arg(1000)->Unit(benchmark::kMillisecond)->U
 
 void BM_DrawPipeline(benchmark::State& state) {
     const auto pipeline = pipeline_of(static_cast<int>(state.range(0)));
-    for (auto _ : state)
-        benchmark::DoNotOptimize(page::draw_pipeline(pipeline));
+    for (auto _ : state) benchmark::DoNotOptimize(page::draw_pipeline(pipeline));
 }
 BENCHMARK(BM_DrawPipeline)->Arg(200)->Unit(benchmark::kMicrosecond);
 

@@ -1,19 +1,46 @@
 #include "app/command_line.hpp"
 
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 #include "base/logging/log.hpp"
-#include "host/jupyter/host_record.hpp"
-#include "page/extension_settings.hpp"
 #include "veyra/client/veyra_settings.hpp"
-#include "pipeline/app_temp_directory.hpp"
 
 namespace app {
 namespace {
 
 constexpr const char* kTokenVariable = "NUVEX_LINK_TOKEN";
+
+// Everything readable from `fd` up to its end, without a final line break (so that
+// `echo secret | nuvex-link-server --token-fd 0` works); the descriptor is closed. Exits with a
+// message when it cannot be read or holds no token.
+std::string read_token(int fd) {
+    std::string token;
+    char buffer[256];
+    while (true) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0) break;
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            std::cerr << "nuvex-link-server: --token-fd " << fd
+                      << " cannot be read: " << std::strerror(errno) << "\n";
+            std::exit(1);
+        }
+        token.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    while (!token.empty() && (token.back() == '\n' || token.back() == '\r')) token.pop_back();
+    if (token.empty()) {
+        std::cerr << "nuvex-link-server: --token-fd " << fd << " held no token\n";
+        std::exit(1);
+    }
+    return token;
+}
 
 }  // namespace
 
@@ -26,8 +53,15 @@ CommandLine parse_command_line(int argc, char** argv) {
     cli.add_option("--root-dir", line.root_dir, "The notebooks' root folder");
     cli.add_option("--base-url", line.base_url, "Path prefix of every route")
         ->capture_default_str();
-    cli.add_option("--token", line.token,
-                   "Token clients must send (default: $NUVEX_LINK_TOKEN, else a random one)");
+    CLI::Option* token_option = cli.add_option(
+        "--token", line.token,
+        "Token clients must send; other users see it in the process list, so prefer "
+        "$NUVEX_LINK_TOKEN or --token-fd (default: $NUVEX_LINK_TOKEN, else a random one)");
+    cli.add_option("--token-fd", line.token_fd,
+                   "Read the token from this file descriptor up to its end (a pipe from the "
+                   "parent process), then close it")
+        ->check(CLI::NonNegativeNumber)
+        ->excludes(token_option);
     cli.add_option("--temp-dir", line.temp_dir,
                    "The extension's temporary folder (default: $TMPDIR/nuvex-link)");
     cli.add_option("--snippets-dir", line.snippets_dir, "Folder of the snippet templates");
@@ -50,10 +84,14 @@ CommandLine parse_command_line(int argc, char** argv) {
     } catch (const CLI::ParseError& error) {
         std::exit(cli.exit(error));
     }
+    if (line.token_fd) {
+        line.token = read_token(*line.token_fd);
+        line.token_kept_private = true;
+    }
     if (const char* token = std::getenv(kTokenVariable); token != nullptr) {
         if (line.token.empty() && *token != '\0') {
             line.token = token;
-            line.token_from_environment = true;
+            line.token_kept_private = true;
         }
         ::unsetenv(kTokenVariable);
     }
@@ -62,15 +100,7 @@ CommandLine parse_command_line(int argc, char** argv) {
 
 void configure(const CommandLine& line) {
     logging::server_log().set_level(logging::parse_log_level(line.log_level));
-    pipeline::APP_TEMP_DIRECTORY = line.temp_dir.empty()
-                                              ? pipeline::default_app_temp_directory()
-                                              : std::filesystem::absolute(line.temp_dir);
-    if (!line.snippets_dir.empty()) {
-        page::get_settings().snippets_dir =
-            std::filesystem::absolute(line.snippets_dir);
-    }
     veyra::client::load_settings(line.veyra_settings);
-    if (line.host_pid) host::describe_host_process(*line.host_pid);
 }
 
 host::ServerOptions server_options(const CommandLine& line) {
@@ -87,7 +117,7 @@ host::ServerOptions server_options(const CommandLine& line) {
 }
 
 std::string start_up_banner(const CommandLine& line, const std::string& url_with_token) {
-    const std::string url = line.token_from_environment
+    const std::string url = line.token_kept_private
                                 ? url_with_token.substr(0, url_with_token.find("?token="))
                                 : url_with_token;
     return "nuvex-link-server is running at:\n    " + url + "\n";

@@ -16,10 +16,11 @@ struct CommandLine {
     unsigned short port = 8888;
     std::filesystem::path root_dir;  // empty: the current directory
     std::string base_url = "/";
-    std::string token;  // empty: $NUVEX_LINK_TOKEN, else a random token
-    // The token came from the environment: it is kept out of the start-up banner, so that
-    // only the process that set it knows it.
-    bool token_from_environment = false;
+    std::string token;            // empty: --token-fd, $NUVEX_LINK_TOKEN or a random one
+    std::optional<int> token_fd;  // the token is read from this descriptor to its end
+    // The token came from --token-fd or the environment: it is kept out of the start-up banner,
+    // so that only the process that gave it knows it.
+    bool token_kept_private = false;
     std::filesystem::path temp_dir;      // empty: $TMPDIR/nuvex-link
     std::filesystem::path snippets_dir;  // empty: the installed snippets
     std::string jupyter_url;
@@ -32,21 +33,18 @@ struct CommandLine {
     std::optional<int> parent_fd;  // stop when this pipe from the parent reaches its end
 };
 
-// Parses argv (and $NUVEX_LINK_TOKEN, which it then removes from the environment so that no
-// child process inherits it); prints help or an error and exits on a bad command line.
+// Parses argv (reading the token from --token-fd, else from $NUVEX_LINK_TOKEN, which it then
+// removes from the environment so that no child process inherits it); prints help or an error
+// and exits on a bad command line.
 CommandLine parse_command_line(int argc, char** argv);
 
-// Sets the process-wide settings of the modules (temporary folder, snippets, platform
-// settings file, log level) from the command line.
+// Sets the log level and loads the platform settings file named on the command line.
 void configure(const CommandLine& command_line);
 
 host::ServerOptions server_options(const CommandLine& command_line);
 
 // The first lines the server prints: where it listens, with its token unless the token came
-// from the environment.
+// from --token-fd or the environment.
 std::string start_up_banner(const CommandLine& command_line, const std::string& url_with_token);
-
-// Every route of the server.
-host::RouteTable make_routes();
 
 }  // namespace app

@@ -8,9 +8,9 @@
 #include <optional>
 
 #include "app/command_line.hpp"
+#include "app/extension.hpp"
 #include "app/parent_watch.hpp"
 #include "base/logging/log.hpp"
-#include "base/process/child_process.hpp"
 #include "veyra/client/platform_http.hpp"
 
 int main(int argc, char** argv) {
@@ -37,14 +37,14 @@ int main(int argc, char** argv) {
         app::configure(command_line);
         std::optional<app::ParentWatch> parent_watch;
         if (command_line.parent_fd) parent_watch.emplace(*command_line.parent_fd);
-        host::Server server(app::server_options(command_line), app::make_routes());
+        app::Extension extension(command_line);
+        host::Server server(app::server_options(command_line), app::make_routes(extension));
         server.start();
         std::cout << app::start_up_banner(command_line, server.url_with_token()) << std::flush;
         int signal_number = 0;
         sigwait(&stop_signals, &signal_number);
         logging::server_log().info("Stopping on signal " + std::to_string(signal_number));
-        // What waits on a child process or the platform ends now rather than when it would.
-        base::terminate_running_processes();
+        // What waits on the platform ends now rather than when it would.
         veyra::client::abandon_platform_requests();
         server.stop();
     } catch (const std::exception& error) {

@@ -20,23 +20,21 @@
 #include <system_error>
 #include <vector>
 
-#include "host/blocking_call.hpp"
-#include "host/http_error.hpp"
+#include "base/files/dir_size.hpp"
 #include "base/json_io/json_text.hpp"
+#include "base/uri/percent_coding.hpp"
+#include "cache/cache_compress_thread.hpp"
+#include "host/http_error.hpp"
+#include "host/json_answer.hpp"
 #include "pipeline/dag_cabinet.hpp"
 #include "pipeline/kernel_channels.hpp"
-#include "cache/cache_compress_thread.hpp"
-#include "base/files/dir_size.hpp"
 #include "pipeline/status.hpp"
-#include "base/uri/percent_coding.hpp"
 
 namespace cache {
 namespace {
 
 namespace fs = std::filesystem;
 using host::HTTPStatus;
-using pipeline::NuvexLinkComponentStatus;
-using pipeline::NuvexLinkDiskcacheStatus;
 
 constexpr auto poll_interval = std::chrono::milliseconds(250);
 
@@ -84,10 +82,7 @@ void set_progress(boost::json::object& cache_progress_data, std::string_view sta
 boost::json::object cached_pipeline_records(const pipeline::NuvexLinkPipelineModel& dag) {
     boost::json::object cached_pipeline;
     for (const auto& component : dag.components()) {
-        if (component.execution_status() != NuvexLinkComponentStatus::SUCCESSFUL ||
-            component.diskcache_status() != NuvexLinkDiskcacheStatus::CACHED) {
-            continue;
-        }
+        if (!component.has_cached_result()) continue;
         const boost::json::object fields = component.object();
         boost::json::array parent_ids;
         for (const auto& parent : fields.at("parents").as_array()) {
@@ -110,60 +105,54 @@ boost::json::object cached_pipeline_records(const pipeline::NuvexLinkPipelineMod
     return cached_pipeline;
 }
 
-void CacheExportHandler::transmit(std::string_view kernel_id, const boost::json::value& data) {
-    pipeline::transmit_to_kernel(kernel_id, data);
-}
-
-void CacheExportHandler::get(const host::PathArgs&) {
+host::Task CacheExportHandler::get(const host::PathArgs&) {
     std::optional<std::string> kernel_id = get_query_argument("kernel_id", std::nullopt);
     std::optional<std::string> ipynb_name = get_query_argument("ipynb_name", std::nullopt);
     if (!kernel_id || !ipynb_name) {
         std::string_view missing = !kernel_id ? "kernel_id" : "ipynb_name";
-        _finish_with_message(host::HTTPStatus::BAD_REQUEST,
-                             std::string(missing) + " is required in the parameters of the query.");
-        return;
+        finish_with_message(host::HTTPStatus::BAD_REQUEST,
+                            std::string(missing) + " is required in the parameters of the query.");
+        co_return;
     }
 
-    auto entry = pipeline::dag_cabinet.find(*kernel_id);
-    if (entry == pipeline::dag_cabinet.end()) {
-        _finish_with_message(host::HTTPStatus::INTERNAL_SERVER_ERROR,
-                             "kernel_id: '" + *kernel_id + "' not valid.");
-        return;
+    auto entry = dag_cabinet_.find(*kernel_id);
+    if (entry == dag_cabinet_.end()) {
+        finish_with_message(host::HTTPStatus::INTERNAL_SERVER_ERROR,
+                            "kernel_id: '" + *kernel_id + "' not valid.");
+        co_return;
     }
     const auto& dag = *entry->second.pipeline;
     if (dag.components().empty()) {
-        _finish_with_message(host::HTTPStatus::INTERNAL_SERVER_ERROR,
-                             "There are no components in this pipeline.");
-        return;
+        finish_with_message(host::HTTPStatus::INTERNAL_SERVER_ERROR,
+                            "There are no components in this pipeline.");
+        co_return;
     }
-    boost::json::object cached_pipeline = cached_pipeline_records(dag);
+    const boost::json::object cached_pipeline = cached_pipeline_records(dag);
     if (cached_pipeline.empty()) {
-        _finish_with_message(
+        finish_with_message(
             host::HTTPStatus::INTERNAL_SERVER_ERROR,
             "There is no cache to export in this pipeline. Please run at least one component.");
-        return;
+        co_return;
     }
+    // From here on the export works on its own copies: a pipeline posted meanwhile changes
+    // nothing of it.
+    const std::string tar_filename = notebook_stem(*ipynb_name) + "-diskcache.tar.gz";
+    auto transmit = [this, &kernel_id](const boost::json::value& data) {
+        pipeline::transmit_to_kernel(channels(), *kernel_id, data);
+    };
 
-    wait_for(_export(std::move(*kernel_id), notebook_stem(*ipynb_name) + "-diskcache.tar.gz",
-                     std::move(cached_pipeline)));
-}
-
-// A coroutine takes its parameters by value: references would dangle once it suspends.
-// cppcheck-suppress passedByValue
-host::Task CacheExportHandler::_export(std::string kernel_id, std::string tar_filename,
-                                       boost::json::object cached_pipeline) {
     boost::json::object cache_progress_data{
         {"procedure", "export:cache"},
         {"msg", boost::json::object{{"status", "invalid"}, {"progress", 0}}}};
     std::optional<std::string> failure_text;
     try {
-        transmit(kernel_id, cache_progress_data);
+        transmit(cache_progress_data);
         // Declared before the worker, so that a failure stops and joins the worker before the
         // folder it writes into is removed.
         TemporaryFolder temporary_folder("nuvexlink-cache-");
         fs::path tarfile_path = temporary_folder.path() / tar_filename;
         PipelineInfo pipeline_info{temporary_folder.path() / PIPELINE_JSON,
-                                         std::string(PIPELINE_JSON)};
+                                   std::string(PIPELINE_JSON)};
 
         std::string pipeline_text = json_io::to_json_text(cached_pipeline);
         write_text_file(pipeline_info.filepath, pipeline_text);
@@ -176,7 +165,7 @@ host::Task CacheExportHandler::_export(std::string kernel_id, std::string tar_fi
                 {std::string(cache_dir.as_string()), "component-" + std::string(identifier)});
         }
         const std::uintmax_t estimate_size =
-            pipeline_text.size() + co_await host::run_blocking([&cache_info] {
+            pipeline_text.size() + co_await run_blocking([&cache_info] {
                 std::uintmax_t size = 0;
                 for (const auto& folder : cache_info) size += base::get_dir_size(folder.dirpath);
                 return size;
@@ -186,11 +175,10 @@ host::Task CacheExportHandler::_export(std::string kernel_id, std::string tar_fi
         // poll. The timer is shared with the worker's call, which may come after this ends.
         const auto executor = co_await boost::asio::this_coro::executor;
         auto poll = std::make_shared<boost::asio::steady_timer>(executor);
-        CacheCompressThread worker(tarfile_path, std::move(pipeline_info),
-                                         std::move(cache_info));
+        CacheCompressThread worker(tarfile_path, std::move(pipeline_info), std::move(cache_info));
         worker.start([executor, poll] { boost::asio::post(executor, [poll] { poll->cancel(); }); });
         set_progress(cache_progress_data, "running", 0);
-        transmit(kernel_id, cache_progress_data);
+        transmit(cache_progress_data);
 
         std::uintmax_t last_size = 0;
         while (!worker.is_stopped()) {
@@ -206,7 +194,7 @@ host::Task CacheExportHandler::_export(std::string kernel_id, std::string tar_fi
                 set_progress(cache_progress_data, "running",
                              static_cast<std::int64_t>(100.0 * static_cast<double>(size) /
                                                        static_cast<double>(estimate_size)));
-                transmit(kernel_id, cache_progress_data);
+                transmit(cache_progress_data);
             }
             poll->expires_after(poll_interval);
             boost::system::error_code woken;
@@ -218,8 +206,8 @@ host::Task CacheExportHandler::_export(std::string kernel_id, std::string tar_fi
         if (auto failure = worker.failure()) throw std::runtime_error(*failure);
 
         set_progress(cache_progress_data, "successful", 100);
-        transmit(kernel_id, cache_progress_data);
-        co_await _finish_with_artifact(tar_filename, tarfile_path);
+        transmit(cache_progress_data);
+        co_await finish_with_artifact(tar_filename, tarfile_path);
     } catch (const host::StreamClosed&) {
         // The client left during the download: nothing more can reach it.
         throw;
@@ -228,22 +216,19 @@ host::Task CacheExportHandler::_export(std::string kernel_id, std::string tar_fi
     }
     if (!failure_text) co_return;
     set_progress(cache_progress_data, "failed", 0);
-    transmit(kernel_id, cache_progress_data);
+    transmit(cache_progress_data);
     // After the download's head left, the host drops the connection and logs why.
     if (headers_sent()) throw std::runtime_error(*failure_text);
-    _finish_with_message(host::HTTPStatus::INTERNAL_SERVER_ERROR, *failure_text);
+    finish_with_message(host::HTTPStatus::INTERNAL_SERVER_ERROR, *failure_text);
 }
 
-void CacheExportHandler::_finish_with_message(host::HTTPStatus status_code, std::string_view message) {
-    boost::json::object result{{"message", message}};
-    set_header("Content-Type", "application/json");
-    set_header("Content-Length", std::to_string(json_io::to_json_text(result).size()));
-    set_status(host::to_int(status_code));
-    finish(boost::json::value(std::move(result)));
+void CacheExportHandler::finish_with_message(host::HTTPStatus status_code,
+                                             std::string_view message) {
+    host::finish_with_json(*this, status_code, boost::json::object{{"message", message}});
 }
 
-host::Task CacheExportHandler::_finish_with_artifact(std::string_view artifact_name,
-                                                     const fs::path& artifact_path) {
+host::Task CacheExportHandler::finish_with_artifact(std::string_view artifact_name,
+                                                    const fs::path& artifact_path) {
     set_header("Content-Type", "application/octet-stream");
     set_header("Content-Disposition", attachment_disposition(artifact_name));
     std::uintmax_t size = fs::file_size(artifact_path);

@@ -8,11 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "cache/download_name.hpp"
 #include "host/api_handler.hpp"
 #include "host/awaitable.hpp"
 #include "host/http_status.hpp"
-#include "cache/download_name.hpp"
-#include "pipeline/models.hpp"
+#include "pipeline/dag_cabinet.hpp"
 
 namespace cache {
 
@@ -26,26 +26,23 @@ struct CacheProbeInfo {
 };
 inline constexpr CacheProbeInfo CACHE_PROBE_INFO{4194304};
 
-// Cache export handler.
-class CacheExportHandler : public host::APIHandler {
+class CacheExportHandler : public host::CoroutineHandler {
 public:
-    using host::APIHandler::APIHandler;
+    CacheExportHandler(host::Exchange& exchange, const pipeline::DagCabinet& dag_cabinet)
+        : CoroutineHandler(exchange), dag_cabinet_(dag_cabinet) {}
 
     // Query arguments kernel_id and ipynb_name. The archive is made from the pipeline as it
     // stands now, while other requests go on; progress goes out over the websocket meanwhile.
-    void get(const host::PathArgs& path_args) override;
-
-    // transmit DAG info to websocket connection which has kernel id
-    static void transmit(std::string_view kernel_id, const boost::json::value& data);
+    host::Task get(const host::PathArgs& path_args) override;
 
 private:
-    host::Task _export(std::string kernel_id, std::string tar_filename,
-                       boost::json::object cached_pipeline);
-    void _finish_with_message(host::HTTPStatus status_code, std::string_view message);
+    void finish_with_message(host::HTTPStatus status_code, std::string_view message);
     // Once its first chunk has left, a failure can no longer become a JSON answer: it ends the
     // connection, and the client sees a download shorter than its Content-Length.
-    host::Task _finish_with_artifact(std::string_view artifact_name,
-                                     const std::filesystem::path& artifact_path);
+    host::Task finish_with_artifact(std::string_view artifact_name,
+                                    const std::filesystem::path& artifact_path);
+
+    const pipeline::DagCabinet& dag_cabinet_;
 };
 
 // The record of every component that ran successfully and is cached, under its identifier, in

@@ -7,19 +7,16 @@
 #include <optional>
 #include <utility>
 
-#include "host/blocking_call.hpp"
-#include "host/jupyter/kernel_manager.hpp"
 #include "base/json_io/json_order.hpp"
 #include "base/json_io/json_text.hpp"
 #include "host/json_answer.hpp"
+#include "host/jupyter/kernel_manager.hpp"
 #include "pipeline/kernel_channels.hpp"
 #include "pipeline/update_diff.hpp"
-#include "pipeline/app_temp_directory.hpp"
 
 namespace dag {
 namespace json = boost::json;
 using pipeline::NuvexLinkPipelineModel;
-
 
 namespace {
 
@@ -85,10 +82,10 @@ NuvexLinkPipelineModel pipeline_of(json::object& body, host::PreparedBody* prepa
 
 // Removes a pipeline's cache folder only when it lies strictly below the pipelines folder once
 // "..", "." and links are resolved; a pipeline must never make the server delete anything else.
-void remove_cache_directory(std::string_view diskcache_dir) {
+void remove_cache_directory(const std::filesystem::path& app_temp_directory,
+                            std::string_view diskcache_dir) {
     std::error_code error;
-    const auto root =
-        std::filesystem::weakly_canonical(pipeline::APP_TEMP_DIRECTORY / "pipelines", error);
+    const auto root = std::filesystem::weakly_canonical(app_temp_directory / "pipelines", error);
     if (error) return;
     const auto target =
         std::filesystem::weakly_canonical(std::filesystem::path(diskcache_dir), error);
@@ -100,13 +97,13 @@ void remove_cache_directory(std::string_view diskcache_dir) {
 
 }  // namespace
 
-void DAGHandler::get(const host::PathArgs& path_args) {
+host::Task DAGHandler::get(const host::PathArgs& path_args) {
     const std::string& kernel_id = path_args.at(0);
-    const auto stored = pipeline::dag_cabinet.find(kernel_id);
-    if (stored == pipeline::dag_cabinet.end()) {
-        _finish_with_result(host::HTTPStatus::BAD_REQUEST,
-                            json::object{{"message", "Cannot get dag data in " + kernel_id + "."}});
-        return;
+    const auto stored = dag_cabinet_.find(kernel_id);
+    if (stored == dag_cabinet_.end()) {
+        finish_with_json(*this, host::HTTPStatus::BAD_REQUEST,
+                         json::object{{"message", "Cannot get dag data in " + kernel_id + "."}});
+        co_return;
     }
     auto& memo = stored->second.full_update_text;
     if (!memo) {
@@ -120,11 +117,8 @@ void DAGHandler::get(const host::PathArgs& path_args) {
     finish_with_json_text(*this, host::HTTPStatus::OK, memo);
 }
 
-void DAGHandler::post(const host::PathArgs& path_args) {
+host::Task DAGHandler::post(const host::PathArgs& path_args) {
     const std::string& kernel_id = path_args.at(0);
-    auto status = host::HTTPStatus::OK;
-    json::object answer{{"message", "Success."}};
-
     json::value body_value = get_json_body();
     if (!body_value.is_object()) {
         throw std::invalid_argument("The body of the request must be a JSON object");
@@ -132,56 +126,68 @@ void DAGHandler::post(const host::PathArgs& path_args) {
     json::object& body = body_value.get_object();
     for (const char* key : kBodyKeys) {
         if (!body.contains(key)) {
-            _finish_with_result(
-                host::HTTPStatus::BAD_REQUEST,
+            finish_with_json(
+                *this, host::HTTPStatus::BAD_REQUEST,
                 json::object{{"message", std::string(key) + " is required in the body of the "
                                                             "request."}});
-            return;
+            co_return;
         }
     }
     check_body_types(body);
 
+    auto status = host::HTTPStatus::OK;
+    json::object answer{{"message", "Success."}};
     try {
         const auto& msg = body.at("msg");
         if (msg.is_null() || msg.get_string().empty()) json_io::erase_key(body, "msg");
 
-        if (announces_stored_pipeline(body)) {
-            auto pipeline = pipeline_of(body, prepared_body());
-            pipeline.set_identifier(kernel_id);
-
-            const auto stored = pipeline::dag_cabinet.find(kernel_id);
-            const auto update =
-                stored != pipeline::dag_cabinet.end()
-                    ? pipeline::get_dag_update_info(*stored->second.pipeline, pipeline)
-                    : pipeline::get_dag_update_info(NuvexLinkPipelineModel(kernel_id), pipeline);
-            const bool unchanged = update.updated_components.empty();
-            // The update points into the new pipeline; turn it into JSON before storing it, and
-            // only when some connection will receive it.
-            if (!unchanged && pipeline::has_connections(kernel_id)) body["successful"] = update.dict();
-            pipeline::CabinetEntry entry{std::make_shared<const NuvexLinkPipelineModel>(std::move(pipeline)),
-                               nullptr, nullptr, nullptr};
-            if (stored == pipeline::dag_cabinet.end()) {
-                pipeline::dag_cabinet.emplace(kernel_id, std::move(entry));
-            } else {
-                // The replaced pipeline is torn down beside the network, after the answer.
-                dispose_after_answer(std::move(stored->second.pipeline));
-                stored->second = std::move(entry);
-            }
-            if (unchanged) return;
+        if (announces_stored_pipeline(body) && !store_pipeline(kernel_id, body)) {
+            // Nothing changed: nothing is relayed or cleaned up, and the answer is empty.
+            finish();
+            co_return;
         }
-        transmit(kernel_id, body);
-        if (kernel_manager().lists_from_server())
-            return wait_for(_remove_unused_kernels_then_answer());
-        _remove_unused_kernels_on_cabinet(*kernel_manager().running_kernel_ids());
+        pipeline::transmit_to_kernel(channels(), kernel_id, body);
+        host::KernelManager::KernelIds kernel_ids;
+        if (kernel_manager().lists_from_server()) {
+            kernel_ids = co_await run_blocking(
+                [&kernels = kernel_manager()] { return kernels.running_kernel_ids(); });
+        } else {
+            kernel_ids = kernel_manager().running_kernel_ids();
+        }
+        remove_unused_kernels_on_cabinet(*kernel_ids);
     } catch (const std::exception& error) {
         status = host::HTTPStatus::INTERNAL_SERVER_ERROR;
         answer = json::object{{"message", error.what()}};
     }
-    _finish_with_result(status, answer);
+    finish_with_json(*this, status, answer);
 }
 
-void DAGHandler::transmit(std::string_view kernel_id, const json::value& data) {
-    pipeline::transmit_to_kernel(kernel_id, data);
+bool DAGHandler::store_pipeline(const std::string& kernel_id, json::object& body) {
+    auto pipeline = pipeline_of(body, prepared_body());
+    pipeline.set_identifier(kernel_id);
+
+    const auto stored = dag_cabinet_.find(kernel_id);
+    const auto update =
+        stored != dag_cabinet_.end()
+            ? pipeline::get_dag_update_info(*stored->second.pipeline, pipeline)
+            : pipeline::get_dag_update_info(NuvexLinkPipelineModel(kernel_id), pipeline);
+    const bool unchanged = update.updated_components.empty();
+    // The update points into the new pipeline; turn it into JSON before storing it, and only
+    // when some connection will receive it.
+    if (!unchanged && pipeline::has_connections(channels(), kernel_id)) {
+        body["successful"] = update.dict();
+    }
+    pipeline::CabinetEntry entry{
+        std::make_shared<const NuvexLinkPipelineModel>(std::move(pipeline)), nullptr, nullptr,
+        nullptr};
+    if (stored == dag_cabinet_.end()) {
+        dag_cabinet_.emplace(kernel_id, std::move(entry));
+    } else {
+        // The replaced pipeline is torn down beside the network, after the answer.
+        dispose_after_answer(std::move(stored->second.pipeline));
+        stored->second = std::move(entry);
+    }
+    return !unchanged;
 }
 
 std::unique_ptr<host::PreparedBody> DAGHandler::prepare_body(json_io::JsonBody& body) {
@@ -198,35 +204,17 @@ host::BodyPreparer DAGHandler::body_preparer() {
     return {prepare_body, {"successful", "graph", "components"}};
 }
 
-void DAGHandler::_finish_with_result(host::HTTPStatus status_code, const json::value& result) {
-    finish_with_json(*this, status_code, result);
-}
-
-host::Task DAGHandler::_remove_unused_kernels_then_answer() {
-    auto status = host::HTTPStatus::OK;
-    json::object answer{{"message", "Success."}};
-    try {
-        const auto kernel_ids = co_await host::run_blocking(
-            [&kernels = kernel_manager()] { return kernels.running_kernel_ids(); });
-        _remove_unused_kernels_on_cabinet(*kernel_ids);
-    } catch (const std::exception& error) {
-        status = host::HTTPStatus::INTERNAL_SERVER_ERROR;
-        answer = json::object{{"message", error.what()}};
-    }
-    _finish_with_result(status, answer);
-}
-
-void DAGHandler::_remove_unused_kernels_on_cabinet(const std::vector<std::string>& kernel_ids) {
-    for (auto entry = pipeline::dag_cabinet.begin(); entry != pipeline::dag_cabinet.end();) {
+void DAGHandler::remove_unused_kernels_on_cabinet(const std::vector<std::string>& kernel_ids) {
+    for (auto entry = dag_cabinet_.begin(); entry != dag_cabinet_.end();) {
         if (std::binary_search(kernel_ids.begin(), kernel_ids.end(), entry->first)) {
             ++entry;
             continue;
         }
         if (const auto diskcache_dir = entry->second.pipeline->diskcache_dir()) {
-            remove_cache_directory(*diskcache_dir);
+            remove_cache_directory(app_temp_directory_, *diskcache_dir);
         }
         dispose_after_answer(std::move(entry->second.pipeline));
-        entry = pipeline::dag_cabinet.erase(entry);
+        entry = dag_cabinet_.erase(entry);
     }
 }
 

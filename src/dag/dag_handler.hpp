@@ -2,31 +2,36 @@
 // The handler the front end posts its pipeline messages to, and gets a kernel's pipeline from.
 
 #include <boost/json/fwd.hpp>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "base/json_io/json_body.hpp"
 #include "host/api_handler.hpp"
 #include "host/http_status.hpp"
-#include "base/json_io/json_body.hpp"
 #include "pipeline/dag_cabinet.hpp"
 
 namespace dag {
 
-
-class DAGHandler : public host::APIHandler {
+// GET answers a kernel's stored pipeline as an update from an empty one. POST relays a
+// pipeline message to the kernel's websocket connections, stores the pipeline a
+// "pipeline:updated" message carries, and then drops the pipelines (and cache folders) of
+// kernels that no longer run. Only that clean-up may wait: when the running kernels come from
+// a notebook server's /api/kernels.
+class DAGHandler : public host::CoroutineHandler {
 public:
-    using host::APIHandler::APIHandler;
+    // The cache folders it may remove lie below app_temp_directory's "pipelines".
+    DAGHandler(host::Exchange& exchange, pipeline::DagCabinet& dag_cabinet,
+               const std::filesystem::path& app_temp_directory)
+        : CoroutineHandler(exchange),
+          dag_cabinet_(dag_cabinet),
+          app_temp_directory_(app_temp_directory) {}
 
-    // Get current updated dag info by kernel_id.
-    void get(const host::PathArgs& path_args) override;
-    // Register dag_info as kernel_id.
-    void post(const host::PathArgs& path_args) override;
-
-    // transmit DAG info to websocket connection which has kernel id
-    static void transmit(std::string_view kernel_id, const boost::json::value& data);
+    host::Task get(const host::PathArgs& path_args) override;
+    host::Task post(const host::PathArgs& path_args) override;
 
     // Beside the network: turns the pipeline a "pipeline:updated"/"successful" body carries
     // into the model (or the failure to), taking it out of the body.
@@ -35,10 +40,12 @@ public:
     static host::BodyPreparer body_preparer();
 
 private:
-    void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);
-    void _remove_unused_kernels_on_cabinet(const std::vector<std::string>& kernel_ids);
-    // The clean-up and the answer after it, when listing the kernels waits on a notebook server.
-    host::Task _remove_unused_kernels_then_answer();
+    // Stores the pipeline the body announces; false when it is the stored one already.
+    bool store_pipeline(const std::string& kernel_id, boost::json::object& body);
+    void remove_unused_kernels_on_cabinet(const std::vector<std::string>& kernel_ids);
+
+    pipeline::DagCabinet& dag_cabinet_;
+    const std::filesystem::path& app_temp_directory_;
 };
 
 }  // namespace dag

@@ -14,12 +14,10 @@
 #include <thread>
 #include <unordered_map>
 
-#include "host/blocking_call.hpp"
 #include "base/json_io/json_text.hpp"
-#include "host/json_answer.hpp"
 #include "base/process/child_process.hpp"
-#include "host/jupyter/host_record.hpp"
 #include "datasets/rsync_itemized.hpp"
+#include "host/jupyter/host_record.hpp"
 
 namespace datasets {
 namespace {
@@ -65,7 +63,8 @@ std::optional<std::int64_t> version_number(std::string_view name) {
     return number;
 }
 
-std::string root_dir_of(const host::JupyterServerAppInfo& info) {
+std::string root_dir_of(std::int64_t host_pid) {
+    const host::JupyterServerAppInfo info(host_pid);
     if (!info.root_dir()) {
         throw std::runtime_error("The server's runtime file names no root directory");
     }
@@ -102,14 +101,15 @@ json::object does_not_exist(const fs::path& path) {
 // Runs the commands in order, at most kMaxParallelRsync at a time; each run lands in results
 // as it finishes. A run that fails other than by its exit status fails the whole call, once
 // every worker has ended, instead of silently leaving its dataset out.
-void run_all(const std::vector<std::pair<std::string, RsyncCommand>>& cmds, RsyncResults& results) {
+void run_all(const std::vector<std::pair<std::string, RsyncCommand>>& cmds, RsyncResults& results,
+             const std::stop_token& stop) {
     std::atomic<std::size_t> next = 0;
     std::mutex failure_mutex;
     std::exception_ptr failure;
     const auto work = [&] {
         for (std::size_t i = next++; i < cmds.size(); i = next++) {
             try {
-                DataSetDiffBaseHandler::_run_rsync(cmds[i].second, results, cmds[i].first);
+                DataSetDiffBaseHandler::run_rsync(cmds[i].second, results, cmds[i].first, stop);
             } catch (...) {
                 const std::lock_guard lock(failure_mutex);
                 if (!failure) failure = std::current_exception();
@@ -140,8 +140,8 @@ void RsyncResults::store(const std::string& key, RsyncRun run) {
     entries_.emplace_back(key, std::move(run));
 }
 
-RsyncCommand DataSetDiffBaseHandler::_rsync_cmd(std::string_view base_path,
-                                                std::string_view dataset_name) {
+RsyncCommand DataSetDiffBaseHandler::rsync_cmd(std::string_view base_path,
+                                               std::string_view dataset_name) {
     const fs::path base(base_path);
     const fs::path stored = base / "dataset" / dataset_name;
     // The suffix follows a target that already ends in "/" (…/N//latest/); the doubled
@@ -158,8 +158,8 @@ RsyncCommand DataSetDiffBaseHandler::_rsync_cmd(std::string_view base_path,
              (base / "dataset-staged" / dataset_name).string() + "/", std::move(target)}};
 }
 
-std::int64_t DataSetDiffBaseHandler::_current_version(std::string_view dataset_path,
-                                                      std::string_view dataset_name) {
+std::int64_t DataSetDiffBaseHandler::current_version(std::string_view dataset_path,
+                                                     std::string_view dataset_name) {
     std::int64_t current = 0;
     for (const fs::directory_entry& entry :
          fs::directory_iterator(fs::path(dataset_path) / dataset_name)) {
@@ -170,12 +170,12 @@ std::int64_t DataSetDiffBaseHandler::_current_version(std::string_view dataset_p
     return current;
 }
 
-void DataSetDiffBaseHandler::_run_rsync(const RsyncCommand& cmd, RsyncResults& results,
-                                        const std::string& key) {
+void DataSetDiffBaseHandler::run_rsync(const RsyncCommand& cmd, RsyncResults& results,
+                                       const std::string& key, std::stop_token stop) {
     RsyncRun run;
     try {
         const RsyncSlot slot;
-        base::ProcessOutput output = base::run_process(cmd.argv);
+        base::ProcessOutput output = base::run_process(cmd.argv, std::move(stop));
         run.success = output.exit_status == 0;
         run.text = std::move(run.success ? output.standard_output : output.standard_error);
     } catch (const base::ProcessStartError& failure) {
@@ -187,29 +187,35 @@ void DataSetDiffBaseHandler::_run_rsync(const RsyncCommand& cmd, RsyncResults& r
     results.store(key, std::move(run));
 }
 
-std::vector<FileChange> DataSetDiffBaseHandler::_parse_file_changes(std::string_view file_changes) {
+std::vector<FileChange> DataSetDiffBaseHandler::parse_file_changes(std::string_view file_changes) {
     return parse_itemized_changes(file_changes);
 }
 
-void DataSetDiffBaseHandler::_finish_with_result(host::HTTPStatus status_code,
-                                                 const json::value& result) {
-    finish_with_json(*this, status_code, result);
+host::Task DataSetDiffBaseHandler::get(const host::PathArgs&) {
+    if (const auto refusal = read_request()) {
+        host::finish_with_json(*this, refusal->first, refusal->second);
+        co_return;
+    }
+    // Captured by reference: GCC 12 destroys what a temporary in a co_await expression owns twice.
+    const std::stop_token stop = stop_token();
+    const DiffAnswer answer =
+        co_await run_blocking([this, &stop] { return diff(root_dir_of(host_pid_), stop); });
+    host::finish_with_json(*this, answer.first, answer.second);
 }
 
-void DataSetDiffHandler::get(const host::PathArgs&) {
+DiffAnswer DataSetDiffHandler::diff(const std::string& base_path, std::stop_token stop) {
     host::HTTPStatus status = host::HTTPStatus::OK;
-    const std::string base_path = root_dir_of(host::JupyterServerAppInfo());
     const fs::path store = fs::path(base_path) / "dataset";
-    if (!path_exists(store)) return _finish_with_result(status, does_not_exist(store));
+    if (!path_exists(store)) return {status, does_not_exist(store)};
 
     std::vector<std::pair<std::string, RsyncCommand>> cmds;
     std::unordered_map<std::string, std::int64_t> current_versions;
     for (const std::string& name : dataset_names(store)) {
-        cmds.emplace_back(name, _rsync_cmd(base_path, name));
-        current_versions[name] = _current_version(store.string(), name);
+        cmds.emplace_back(name, rsync_cmd(base_path, name));
+        current_versions[name] = current_version(store.string(), name);
     }
     RsyncResults thread_results;
-    run_all(cmds, thread_results);
+    run_all(cmds, thread_results, stop);
 
     json::object result;
     json::array entries;
@@ -220,49 +226,48 @@ void DataSetDiffHandler::get(const host::PathArgs&) {
             break;
         }
         entries.push_back(
-            dataset_entry(name, current_versions.at(name), _parse_file_changes(run.text)));
+            dataset_entry(name, current_versions.at(name), parse_file_changes(run.text)));
     }
     result["datasets"] = std::move(entries);
-    _finish_with_result(status, result);
+    return {status, std::move(result)};
 }
 
-void SingleDataSetDiffHandler::get(const host::PathArgs&) {
-    const host::JupyterServerAppInfo info;
-    const std::string dataset_name = get_query_argument("dataset_name");
+std::optional<DiffAnswer> SingleDataSetDiffHandler::read_request() {
+    dataset_name_ = get_query_argument("dataset_name");
     // A name is one folder of the store; anything that could step elsewhere is refused.
-    if (dataset_name == ".." ||
-        dataset_name.find_first_of(std::string_view("/\0", 2)) != std::string::npos) {
-        return _finish_with_result(host::HTTPStatus::BAD_REQUEST,
-                                   json::object{{"message", "Invalid dataset name."}});
+    if (dataset_name_ == ".." ||
+        dataset_name_.find_first_of(std::string_view("/\0", 2)) != std::string::npos) {
+        return DiffAnswer{host::HTTPStatus::BAD_REQUEST,
+                          json::object{{"message", "Invalid dataset name."}}};
     }
-    const std::string base_path = root_dir_of(info);
+    return std::nullopt;
+}
+
+DiffAnswer SingleDataSetDiffHandler::diff(const std::string& base_path, std::stop_token stop) {
     const fs::path store = fs::path(base_path) / "dataset";
-    if (!path_exists(store / dataset_name)) {
-        return _finish_with_result(host::HTTPStatus::OK, does_not_exist(store / dataset_name));
+    if (!path_exists(store / dataset_name_)) {
+        return {host::HTTPStatus::OK, does_not_exist(store / dataset_name_)};
     }
-    const RsyncCommand cmd = _rsync_cmd(base_path, dataset_name);
-    const std::int64_t version = _current_version(store.string(), dataset_name);
+    const RsyncCommand cmd = rsync_cmd(base_path, dataset_name_);
+    const std::int64_t version = current_version(store.string(), dataset_name_);
     RsyncResults table;
-    _run_rsync(cmd, table, dataset_name);
+    run_rsync(cmd, table, dataset_name_, std::move(stop));
     const RsyncRun& run = table.entries().front().second;
     if (!run.success) {
-        return _finish_with_result(host::HTTPStatus::INTERNAL_SERVER_ERROR,
-                                   json::object{{"message", run.text}});
+        return {host::HTTPStatus::INTERNAL_SERVER_ERROR, json::object{{"message", run.text}}};
     }
-    _finish_with_result(host::HTTPStatus::OK,
-                        dataset_entry(dataset_name, version, _parse_file_changes(run.text)));
+    return {host::HTTPStatus::OK,
+            dataset_entry(dataset_name_, version, parse_file_changes(run.text))};
 }
 
-void DataSetDiffRouteHandler::get(const host::PathArgs& path_args) {
-    // The diff waits on rsync for as long as it runs: it runs on a thread of its own while
-    // other requests go on.
-    wait_for(host::run_blocking([this, path_args] {
-        if (get_query_argument("dataset_name", std::nullopt)) {
-            SingleDataSetDiffHandler(exchange()).get(path_args);
-        } else {
-            DataSetDiffHandler(exchange()).get(path_args);
-        }
-    }));
+host::Task DataSetDiffRouteHandler::get(const host::PathArgs& path_args) {
+    std::unique_ptr<DataSetDiffBaseHandler> form;
+    if (get_query_argument("dataset_name", std::nullopt)) {
+        form = std::make_unique<SingleDataSetDiffHandler>(exchange(), host_pid_);
+    } else {
+        form = std::make_unique<DataSetDiffHandler>(exchange(), host_pid_);
+    }
+    co_await form->get(path_args);
 }
 
 }  // namespace datasets

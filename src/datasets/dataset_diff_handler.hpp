@@ -7,14 +7,17 @@
 #include <boost/json/fwd.hpp>
 #include <cstdint>
 #include <mutex>
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "datasets/rsync_itemized.hpp"
 #include "host/api_handler.hpp"
 #include "host/http_status.hpp"
-#include "datasets/rsync_itemized.hpp"
+#include "host/json_answer.hpp"
 
 namespace datasets {
 
@@ -44,48 +47,77 @@ private:
     std::vector<std::pair<std::string, RsyncRun>> entries_;
 };
 
-class DataSetDiffBaseHandler : public host::APIHandler {
+// A diff's answer: its status and JSON body.
+using DiffAnswer = std::pair<host::HTTPStatus, boost::json::value>;
+
+// The diff waits on rsync for as long as it runs: it runs on a thread of its own while other
+// requests go on, and its answer is given on the strand. The root folder B is the one of the
+// notebook server described (this process, or the one of --host-pid).
+class DataSetDiffBaseHandler : public host::CoroutineHandler {
 public:
-    using host::APIHandler::APIHandler;
+    DataSetDiffBaseHandler(host::Exchange& exchange, const std::int64_t& host_pid)
+        : CoroutineHandler(exchange), host_pid_(host_pid) {}
 
     // Compares base_path/dataset-staged/N/ with base_path/dataset/N//latest/, else .../N//v1/,
     // else the store of N itself.
-    static RsyncCommand _rsync_cmd(std::string_view base_path, std::string_view dataset_name);
+    static RsyncCommand rsync_cmd(std::string_view base_path, std::string_view dataset_name);
     // The largest N among the entries named vN (leading zeros allowed) of dataset_path/name;
     // 0 without one. Fails when that folder cannot be listed.
-    static std::int64_t _current_version(std::string_view dataset_path,
-                                         std::string_view dataset_name);
+    static std::int64_t current_version(std::string_view dataset_path,
+                                        std::string_view dataset_name);
     // Runs cmd and stores its outcome under key. An exit status other than 0, or an rsync that
-    // cannot be started, is a failed run; output that is not UTF-8 fails the call.
-    static void _run_rsync(const RsyncCommand& cmd, RsyncResults& results, const std::string& key);
+    // cannot be started, is a failed run; output that is not UTF-8 fails the call. A stop
+    // request ends rsync early.
+    static void run_rsync(const RsyncCommand& cmd, RsyncResults& results, const std::string& key,
+                          std::stop_token stop = {});
     // rsync's itemized lines as changes, in output order; lines rsync reports without a
     // transfer (".") and blank lines are skipped. Fails on a line it cannot classify.
-    static std::vector<FileChange> _parse_file_changes(std::string_view file_changes);
+    static std::vector<FileChange> parse_file_changes(std::string_view file_changes);
+
+    host::Task get(const host::PathArgs& path_args) final;
 
 protected:
-    void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);
+    // Reads what the diff needs from the request, on the strand; an answer refuses it.
+    virtual std::optional<DiffAnswer> read_request() { return std::nullopt; }
+    // The diff of the datasets below root_dir, off the strand: it must not touch the request.
+    virtual DiffAnswer diff(const std::string& root_dir, std::stop_token stop) = 0;
+
+private:
+    const std::int64_t& host_pid_;
 };
 
 // GET: the changes of every dataset, {"datasets": [...]} in the order the runs finished.
 class DataSetDiffHandler : public DataSetDiffBaseHandler {
 public:
     using DataSetDiffBaseHandler::DataSetDiffBaseHandler;
-    void get(const host::PathArgs& path_args) override;
+
+protected:
+    DiffAnswer diff(const std::string& root_dir, std::stop_token stop) override;
 };
 
 // GET ?dataset_name=N: the changes of one dataset.
 class SingleDataSetDiffHandler : public DataSetDiffBaseHandler {
 public:
     using DataSetDiffBaseHandler::DataSetDiffBaseHandler;
-    void get(const host::PathArgs& path_args) override;
+
+protected:
+    std::optional<DiffAnswer> read_request() override;
+    DiffAnswer diff(const std::string& root_dir, std::stop_token stop) override;
+
+private:
+    std::string dataset_name_;
 };
 
 // The path both forms share: the one-dataset form when the query has dataset_name (even
 // empty), otherwise the all-datasets form.
-class DataSetDiffRouteHandler : public host::APIHandler {
+class DataSetDiffRouteHandler : public host::CoroutineHandler {
 public:
-    using host::APIHandler::APIHandler;
-    void get(const host::PathArgs& path_args) override;
+    DataSetDiffRouteHandler(host::Exchange& exchange, const std::int64_t& host_pid)
+        : CoroutineHandler(exchange), host_pid_(host_pid) {}
+    host::Task get(const host::PathArgs& path_args) override;
+
+private:
+    const std::int64_t& host_pid_;
 };
 
 }  // namespace datasets

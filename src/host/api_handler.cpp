@@ -4,11 +4,12 @@
 
 #include <boost/json/error.hpp>
 
-#include "host/exchange.hpp"
-#include "host/http_error.hpp"
 #include "base/json_io/json_reader.hpp"
 #include "base/json_io/json_text.hpp"
 #include "base/logging/log.hpp"
+#include "host/exchange.hpp"
+#include "host/http_error.hpp"
+#include "host/server_services.hpp"
 
 namespace host {
 namespace {
@@ -21,8 +22,31 @@ std::string_view trim(std::string_view text) {
 
 }  // namespace
 
-void APIHandler::get(const PathArgs&) { throw HTTPError(405, "Method Not Allowed"); }
-void APIHandler::post(const PathArgs&) { throw HTTPError(405, "Method Not Allowed"); }
+void PlainHandler::get(const PathArgs&) { throw HTTPError(405, "Method Not Allowed"); }
+void PlainHandler::post(const PathArgs&) { throw HTTPError(405, "Method Not Allowed"); }
+
+std::optional<Task> PlainHandler::start(const PathArgs& path_args) {
+    if (exchange().request().method == "POST") {
+        post(path_args);
+    } else {
+        get(path_args);
+    }
+    return std::nullopt;
+}
+
+Task CoroutineHandler::get(const PathArgs&) {
+    throw HTTPError(405, "Method Not Allowed");
+    co_return;
+}
+Task CoroutineHandler::post(const PathArgs&) {
+    throw HTTPError(405, "Method Not Allowed");
+    co_return;
+}
+
+std::optional<Task> CoroutineHandler::start(const PathArgs& path_args) {
+    path_args_ = path_args;
+    return exchange().request().method == "POST" ? post(path_args_) : get(path_args_);
+}
 
 void APIHandler::set_header(std::string_view name, std::string_view value) {
     exchange_.set_header(name, value);
@@ -31,10 +55,6 @@ void APIHandler::clear_header(std::string_view name) { exchange_.clear_header(na
 void APIHandler::set_status(int status) { exchange_.set_status(status); }
 void APIHandler::write(std::string_view chunk) { exchange_.write(chunk); }
 Task APIHandler::flush() { return exchange_.flush(); }
-void APIHandler::wait_for(Task rest) {
-    if (rest_) throw std::logic_error("wait_for() called twice");
-    rest_.emplace(std::move(rest));
-}
 void APIHandler::finish() { exchange_.finish(std::string_view()); }
 void APIHandler::finish(std::string_view text) { exchange_.finish(text); }
 void APIHandler::finish(std::shared_ptr<const std::string> text) {
@@ -115,6 +135,9 @@ Cookies APIHandler::cookies() const {
 const std::string& APIHandler::request_path() const { return exchange_.request().path; }
 
 logging::Log& APIHandler::log() { return logging::server_log(); }
-KernelManager& APIHandler::kernel_manager() { return exchange_.kernels(); }
+KernelManager& APIHandler::kernel_manager() { return exchange_.services().kernels; }
+ChannelRegistry& APIHandler::channels() { return exchange_.services().channels; }
+std::stop_token APIHandler::stop_token() { return exchange_.services().stopping.get_token(); }
+BlockingCalls& APIHandler::blocking_calls() { return exchange_.services().blocking_calls; }
 
 }  // namespace host

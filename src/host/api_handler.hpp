@@ -1,20 +1,23 @@
 #pragma once
 // The base of every HTTP handler: the request/answer operations the handlers call.
 // A handler object is made for one request on the handlers' strand, runs one operation (get or
-// post) and is dropped after its answer. An operation that has to wait (for a slow client, a
-// child process, the platform) hands the rest of its work to wait_for as a coroutine: the
-// strand serves other requests while it waits.
+// post) and is dropped after its answer. Its type says whether it waits: a PlainHandler's
+// operations are plain functions that answer before they return; a CoroutineHandler's are
+// coroutines that may wait (for a slow client, a child process, the platform) while the strand
+// serves other requests. Every answer is given on the strand.
 
 #include <boost/json/value.hpp>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "host/awaitable.hpp"
+#include "host/blocking_call.hpp"
 #include "host/request.hpp"
 
 namespace logging {
@@ -23,6 +26,7 @@ class Log;
 
 namespace host {
 
+class ChannelRegistry;
 class Exchange;
 class KernelManager;
 
@@ -35,9 +39,9 @@ public:
     APIHandler& operator=(const APIHandler&) = delete;
     virtual ~APIHandler() = default;
 
-    // Request operations; a route lists which ones a class answers.
-    virtual void get(const PathArgs& path_args);
-    virtual void post(const PathArgs& path_args);
+    // Runs the request's operation: a plain one to its end, a waiting one up to its first wait,
+    // giving the coroutine that goes on from there.
+    virtual std::optional<Task> start(const PathArgs& path_args) = 0;
 
     // The answer. Headers and status may change until the first flush; after finish
     // nothing more is written.
@@ -57,10 +61,6 @@ public:
     bool finished() const;
     // True once the answer's status and headers left with a flush.
     bool headers_sent() const;
-    // The operation goes on as this coroutine once the function returns; the answer is
-    // finished when the coroutine ends. Called at most once.
-    void wait_for(Task rest);
-    std::optional<Task> take_wait() { return std::exchange(rest_, std::nullopt); }
     // Hands an object over to be destroyed on the network thread once the answer is complete:
     // tearing down a large structure then holds back no other handler.
     void dispose_after_answer(std::shared_ptr<const void> leftover);
@@ -81,13 +81,52 @@ public:
 
     logging::Log& log();
     KernelManager& kernel_manager();
+    // The front end's open websocket connections.
+    ChannelRegistry& channels();
+    // Stopped when the server stops: what waits on a child process or a platform ends then.
+    std::stop_token stop_token();
+    // Runs work that blocks on a thread of its own and resumes on the strand with its result
+    // (or its failure); the server waits for such calls before it stops.
+    template <class Function>
+    auto run_blocking(Function function) {
+        return host::run_blocking(blocking_calls(), std::move(function));
+    }
 
 protected:
     Exchange& exchange() { return exchange_; }
 
 private:
+    BlockingCalls& blocking_calls();
+
     Exchange& exchange_;
-    std::optional<Task> rest_;
+};
+
+// A handler that never waits: get and post answer before they return.
+class PlainHandler : public APIHandler {
+public:
+    using APIHandler::APIHandler;
+
+    // Request operations; a route lists which ones a class answers.
+    virtual void get(const PathArgs& path_args);
+    virtual void post(const PathArgs& path_args);
+
+    std::optional<Task> start(const PathArgs& path_args) final;
+};
+
+// A handler that may wait: get and post are coroutines, and the answer is given by the time
+// they end.
+class CoroutineHandler : public APIHandler {
+public:
+    using APIHandler::APIHandler;
+
+    virtual Task get(const PathArgs& path_args);
+    virtual Task post(const PathArgs& path_args);
+
+    std::optional<Task> start(const PathArgs& path_args) final;
+
+private:
+    // The coroutine refers to the handler's own copy, which lives as long as it runs.
+    PathArgs path_args_;
 };
 
 }  // namespace host

@@ -2,11 +2,6 @@
 
 namespace host {
 
-BlockingCalls& BlockingCalls::instance() {
-    static BlockingCalls calls;
-    return calls;
-}
-
 void BlockingCalls::begin() {
     const std::lock_guard lock(mutex_);
     ++running_;

@@ -26,7 +26,6 @@ namespace host {
 // Counts the blocking calls still running.
 class BlockingCalls {
 public:
-    static BlockingCalls& instance();
     void begin();
     void end();
     // Waits until none runs or the deadline passes; true when none runs.
@@ -42,14 +41,15 @@ private:
 // lambda passed by value to a coroutine twice, and so does it a temporary of a co_await
 // expression: callers capture by reference what the lambda must not own.
 template <class Function>
-auto run_blocking(Function function) {
+auto run_blocking(BlockingCalls& calls, Function function) {
     using Result = std::invoke_result_t<Function>;
     constexpr bool gives_nothing = std::is_void_v<Result>;
     using Kept = std::conditional_t<gives_nothing, bool, Result>;
-    auto start = [function = std::move(function)](auto resume) mutable {
-        BlockingCalls::instance().begin();
+    auto start = [&calls, function = std::move(function)](auto resume) mutable {
+        calls.begin();
         try {
-            std::thread([function = std::move(function), resume = std::move(resume)]() mutable {
+            std::thread([&calls, function = std::move(function),
+                         resume = std::move(resume)]() mutable {
                 std::exception_ptr failure;
                 Kept result{};
                 try {
@@ -70,10 +70,10 @@ auto run_blocking(Function function) {
                         std::move(resume)(failure, std::move(result));
                     }
                 });
-                BlockingCalls::instance().end();
+                calls.end();
             }).detach();
         } catch (...) {
-            BlockingCalls::instance().end();
+            calls.end();
             throw;
         }
     };

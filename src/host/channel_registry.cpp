@@ -4,11 +4,6 @@
 
 namespace host {
 
-ChannelRegistry& ChannelRegistry::instance() {
-    static ChannelRegistry registry;
-    return registry;
-}
-
 void ChannelRegistry::add(const std::shared_ptr<Channel>& channel) {
     const std::lock_guard lock(mutex_);
     channels_.push_back(channel);

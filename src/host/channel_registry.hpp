@@ -20,8 +20,6 @@ public:
 
 class ChannelRegistry {
 public:
-    static ChannelRegistry& instance();
-
     void add(const std::shared_ptr<Channel>& channel);
     void remove(const Channel* channel);
     // The open connections, in opening order.

@@ -8,10 +8,10 @@
 #include <boost/asio/use_awaitable.hpp>
 #include <boost/beast/http/status.hpp>
 
-#include "host/http_error.hpp"
-#include "host/request_log.hpp"
 #include "base/json_io/json_text.hpp"
 #include "base/logging/log.hpp"
+#include "host/http_error.hpp"
+#include "host/request_log.hpp"
 
 namespace host {
 namespace {

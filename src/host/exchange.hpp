@@ -18,16 +18,16 @@
 
 namespace host {
 
-class KernelManager;
+struct ServerServices;
 
 class Exchange {
 public:
-    Exchange(Request request, std::shared_ptr<AnswerSink> sink, KernelManager& kernels)
-        : request_(std::move(request)), sink_(std::move(sink)), kernels_(kernels) {}
+    Exchange(Request request, std::shared_ptr<AnswerSink> sink, ServerServices& services)
+        : request_(std::move(request)), sink_(std::move(sink)), services_(services) {}
 
     const Request& request() const { return request_; }
     Request& request() { return request_; }
-    KernelManager& kernels() { return kernels_; }
+    ServerServices& services() { return services_; }
 
     void set_header(std::string_view name, std::string_view value);
     void clear_header(std::string_view name);
@@ -57,7 +57,7 @@ private:
 
     Request request_;
     std::shared_ptr<AnswerSink> sink_;
-    KernelManager& kernels_;
+    ServerServices& services_;
     int status_ = 200;
     Fields headers_;
     std::string pending_;

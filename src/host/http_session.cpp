@@ -13,6 +13,8 @@
 #include <boost/beast/websocket/rfc6455.hpp>
 #include <chrono>
 
+#include "base/json_io/json_body.hpp"
+#include "base/logging/log.hpp"
 #include "host/auth.hpp"
 #include "host/exchange.hpp"
 #include "host/http_error.hpp"
@@ -20,8 +22,6 @@
 #include "host/request_log.hpp"
 #include "host/socket_transfer.hpp"
 #include "host/websocket_session.hpp"
-#include "base/json_io/json_body.hpp"
-#include "base/logging/log.hpp"
 
 namespace host {
 namespace beast = boost::beast;
@@ -62,8 +62,18 @@ void answer_failure(Exchange& exchange, const std::exception_ptr& failure) {
     }
 }
 
-// The part of an operation that waits, run on the strand as a coroutine; the handler and the
-// exchange live as long as it does.
+// A handler that returned without answering gets an empty 200, and the log says so: every
+// handler answers, or means to answer nothing by finishing empty itself.
+void finish_unanswered(Exchange& exchange) {
+    if (exchange.finished()) return;
+    logging::server_log().error(exchange.request().method + " " +
+                                target_without_token(exchange.request().target) +
+                                ": the handler ended without an answer");
+    exchange.finish(std::string_view());
+}
+
+// The operation's waiting part, run on the strand as a coroutine; the handler and the exchange
+// live as long as it does.
 Task finish_waiting(std::unique_ptr<Exchange> exchange, std::unique_ptr<APIHandler> handler,
                     Task rest) {
     std::exception_ptr failure;
@@ -75,8 +85,8 @@ Task finish_waiting(std::unique_ptr<Exchange> exchange, std::unique_ptr<APIHandl
     handler.reset();
     if (failure) {
         answer_failure(*exchange, failure);
-    } else if (!exchange->finished()) {
-        exchange->finish(std::string_view());
+    } else {
+        finish_unanswered(*exchange);
     }
 }
 
@@ -85,19 +95,14 @@ void run_handler(ServerContext& context, std::unique_ptr<Exchange> exchange,
                  const RouteMatch& match) {
     try {
         auto handler = match.route->make(*exchange);
-        if (exchange->request().method == "POST") {
-            handler->post(match.path_args);
-        } else {
-            handler->get(match.path_args);
-        }
-        if (auto rest = handler->take_wait()) {
+        if (auto rest = handler->start(match.path_args)) {
             net::co_spawn(context.handlers,
                           finish_waiting(std::move(exchange), std::move(handler), std::move(*rest)),
                           net::detached);
             return;
         }
         handler.reset();
-        if (!exchange->finished()) exchange->finish(std::string_view());
+        finish_unanswered(*exchange);
     } catch (...) {
         answer_failure(*exchange, std::current_exception());
     }
@@ -229,8 +234,8 @@ void HttpSession::on_body(beast::error_code error) {
     if (match_->route->kind == RouteKind::websocket) {
         log_request(request_, 101, {}, {});
         // The socket moves on to the websocket session; this session ends here.
-        auto session =
-            std::make_shared<WebSocketSession>(std::move(stream_), match_->path_args.front());
+        auto session = std::make_shared<WebSocketSession>(
+            std::move(stream_), match_->path_args.front(), context_.services.channels);
         session->run(parser_->get(), std::move(buffer_));
         return;
     }
@@ -277,7 +282,7 @@ void HttpSession::hand_over() {
     }
     keep_alive_ = request_.keep_alive;
     auto exchange = std::make_unique<Exchange>(
-        std::move(request_), std::make_shared<SessionSink>(shared_from_this()), context_.kernels);
+        std::move(request_), std::make_shared<SessionSink>(shared_from_this()), context_.services);
     // When the strand is free this runs at once, on this thread: a short request costs no
     // wake-up of another thread.
     net::dispatch(context_.handlers, [&context = context_, exchange = std::move(exchange),
@@ -289,7 +294,7 @@ void HttpSession::hand_over() {
 void HttpSession::answer_from_host(int status, std::string_view message) {
     keep_alive_ = request_.keep_alive;
     Exchange exchange(std::move(request_), std::make_shared<SessionSink>(shared_from_this()),
-                      context_.kernels);
+                      context_.services);
     exchange.fail(status, {{"message", message}, {"reason", nullptr}});
 }
 

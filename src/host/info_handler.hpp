@@ -1,10 +1,9 @@
 #pragma once
-// Base of the info handlers: GET calls _get_info once and answers its pair as the standard JSON
-// answer; a failure leaving _get_info answers 500 {"message": <failure text>}.
+// The info handlers: GET answers the pair get_info gives as the standard JSON answer; a failure
+// leaving get_info answers 500 {"message": <failure text>}.
 
 #include <boost/json/value.hpp>
 #include <utility>
-#include <variant>
 
 #include "host/api_handler.hpp"
 #include "host/awaitable.hpp"
@@ -12,22 +11,28 @@
 
 namespace host {
 
-using InfoResult = std::pair<host::HTTPStatus, boost::json::value>;
-// The info at once, or the wait for it (on the disk, on the platform) while other requests go
-// on.
-using InfoAnswer = std::variant<InfoResult, host::Awaitable<InfoResult>>;
+using InfoResult = std::pair<HTTPStatus, boost::json::value>;
 
-class BaseInfoHandler : public host::APIHandler {
+// Info read at once.
+class BaseInfoHandler : public PlainHandler {
 public:
-    using host::APIHandler::APIHandler;
+    using PlainHandler::PlainHandler;
 
-    void get(const host::PathArgs& path_args) final;
+    void get(const PathArgs& path_args) final;
 
 protected:
-    virtual InfoAnswer _get_info() = 0;
+    virtual InfoResult get_info() = 0;
+};
 
-private:
-    host::Task _answer_when_ready(host::Awaitable<InfoResult> info);
+// Info waited for (on the disk, on the platform) while other requests go on.
+class WaitingInfoHandler : public CoroutineHandler {
+public:
+    using CoroutineHandler::CoroutineHandler;
+
+    Task get(const PathArgs& path_args) final;
+
+protected:
+    virtual Awaitable<InfoResult> get_info() = 0;
 };
 
 }  // namespace host

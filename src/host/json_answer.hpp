@@ -10,8 +10,6 @@
 
 namespace host {
 
-
-
 void finish_with_json(host::APIHandler& handler, HTTPStatus status_code,
                       const boost::json::value& result);
 // The same answer for a result already written as JSON text.

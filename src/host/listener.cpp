@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "host/http_session.hpp"
 #include "base/logging/log.hpp"
+#include "host/http_session.hpp"
 
 namespace host {
 namespace net = boost::asio;

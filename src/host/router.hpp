@@ -15,9 +15,11 @@ namespace host {
 
 using HandlerFactory = std::function<std::unique_ptr<APIHandler>(Exchange&)>;
 
-template <class Handler>
-HandlerFactory make_handler() {
-    return [](Exchange& exchange) { return std::make_unique<Handler>(exchange); };
+// Makes a Handler(exchange, uses...) per request. What it uses (a store, a folder, settings)
+// is lent by reference and must outlive the server.
+template <class Handler, class... Uses>
+HandlerFactory make_handler(Uses&... uses) {
+    return [&uses...](Exchange& exchange) { return std::make_unique<Handler>(exchange, uses...); };
 }
 
 enum class RouteKind { http, websocket };

@@ -9,12 +9,12 @@
 #include <optional>
 #include <thread>
 
+#include "base/logging/log.hpp"
 #include "host/auth.hpp"
 #include "host/blocking_call.hpp"
-#include "host/listener.hpp"
 #include "host/jupyter/runtime_dir.hpp"
 #include "host/jupyter/runtime_file.hpp"
-#include "base/logging/log.hpp"
+#include "host/listener.hpp"
 
 namespace host {
 namespace net = boost::asio;
@@ -61,7 +61,8 @@ struct Server::State {
           runtime_dir(options.runtime_dir.empty() ? jupyter_runtime_dir() : options.runtime_dir),
           io(std::max(1, options.io_threads)),
           context{std::move(routes), options.token.empty() ? make_token() : options.token,
-                  base_path_of(options.base_url), kernel_manager_for(options, runtime_dir),
+                  base_path_of(options.base_url),
+                  ServerServices{[this] { return kernel_manager_for(options, runtime_dir); }},
                   net::make_strand(io.get_executor())} {}
 
     ServerOptions options;
@@ -126,9 +127,11 @@ void Server::stop() {
         s.stopped = true;
     }
     if (s.listener) s.listener->close();
-    // Calls still blocking would hand their results to a strand that is gone: wait for them
-    // (the platform calls and child processes end early when the server stops).
-    if (!BlockingCalls::instance().wait_idle(std::chrono::steady_clock::now() + kBlockingGrace)) {
+    // What waits on a child process or the platform ends now rather than when it would. Calls
+    // still blocking would hand their results to a strand that is gone: wait for them.
+    s.context.services.stopping.request_stop();
+    if (!s.context.services.blocking_calls.wait_idle(std::chrono::steady_clock::now() +
+                                                     kBlockingGrace)) {
         logging::server_log().warning("Stopping with work still running on other threads");
     }
     s.io.stop();

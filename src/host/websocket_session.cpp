@@ -12,8 +12,8 @@
 #include <chrono>
 #include <cstring>
 
-#include "host/socket_transfer.hpp"
 #include "base/logging/log.hpp"
+#include "host/socket_transfer.hpp"
 
 namespace host {
 namespace beast = boost::beast;
@@ -66,8 +66,9 @@ std::string close_payload(unsigned code) {
 
 }  // namespace
 
-WebSocketSession::WebSocketSession(beast::tcp_stream&& stream, std::string kernel_id)
-    : stream_(std::move(stream)), kernel_id_(std::move(kernel_id)) {
+WebSocketSession::WebSocketSession(beast::tcp_stream&& stream, std::string kernel_id,
+                                   ChannelRegistry& registry)
+    : stream_(std::move(stream)), kernel_id_(std::move(kernel_id)), registry_(registry) {
     // A peer that vanished without a FIN (a laptop that slept, a dropped network) would hold
     // its registry slot forever: the kernel probes an idle connection and fails it when the
     // peer does not answer. Clients need do nothing for it. A failure to set these leaves the
@@ -78,7 +79,7 @@ WebSocketSession::WebSocketSession(beast::tcp_stream&& stream, std::string kerne
     }
 }
 
-WebSocketSession::~WebSocketSession() { ChannelRegistry::instance().remove(this); }
+WebSocketSession::~WebSocketSession() { registry_.remove(this); }
 
 void WebSocketSession::run(const http::request<http::string_body>& upgrade,
                            beast::flat_buffer&& leftover) {
@@ -104,7 +105,7 @@ void WebSocketSession::run(const http::request<http::string_body>& upgrade,
     // The connection joins the registry before its client can see the handshake answer, so a
     // message pushed right after the client connected reaches it; it waits in the queue until
     // the answer is written.
-    if (valid) ChannelRegistry::instance().add(shared_from_this());
+    if (valid) registry_.add(shared_from_this());
     writing_ = true;
     net::async_write(
         stream_, net::buffer(*response),
@@ -193,7 +194,7 @@ void WebSocketSession::queue_control(unsigned char opcode, std::string_view payl
     control_ += payload;
     if (opcode == kClose) {
         closing_ = true;
-        ChannelRegistry::instance().remove(this);
+        registry_.remove(this);
     }
     if (!writing_) write_next();
 }
@@ -269,7 +270,7 @@ void WebSocketSession::close_after_close_frame() {
     // and the reset can overtake the close frame on its way: end the sending side, then read and
     // drop until the client closes too, for a few seconds at most.
     closed_ = true;
-    ChannelRegistry::instance().remove(this);
+    registry_.remove(this);
     beast::error_code ignored;
     stream_.socket().shutdown(net::ip::tcp::socket::shutdown_send, ignored);
     stream_.expires_after(std::chrono::seconds(5));
@@ -287,7 +288,7 @@ void WebSocketSession::drain() {
 void WebSocketSession::shut() {
     if (closed_) return;
     closed_ = true;
-    ChannelRegistry::instance().remove(this);
+    registry_.remove(this);
     beast::error_code ignored;
     stream_.socket().shutdown(net::ip::tcp::socket::shutdown_both, ignored);
     stream_.close();

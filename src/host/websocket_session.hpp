@@ -23,7 +23,8 @@ namespace host {
 
 class WebSocketSession : public Channel, public std::enable_shared_from_this<WebSocketSession> {
 public:
-    WebSocketSession(boost::beast::tcp_stream&& stream, std::string kernel_id);
+    WebSocketSession(boost::beast::tcp_stream&& stream, std::string kernel_id,
+                     ChannelRegistry& registry);
     ~WebSocketSession() override;
 
     // Answers the upgrade request and starts reading; a request that is not a valid
@@ -46,6 +47,8 @@ private:
 
     boost::beast::tcp_stream stream_;
     std::string kernel_id_;
+    // The server's registry, which outlives every session.
+    ChannelRegistry& registry_;
     boost::beast::flat_buffer in_;
     std::size_t skip_ = 0;           // payload bytes of a dropped frame still to arrive
     std::size_t message_bytes_ = 0;  // size of the incoming message so far

@@ -11,6 +11,10 @@
 
 namespace page {
 
+// The bounds every pipeline layout gets: the notebook shapes take well under a second at
+// 2,000 components. Tests narrow them.
+ChildLimits& layout_limits();
+
 struct PipelinePicture {
     bool drawn = false;
     std::string svg;      // when drawn

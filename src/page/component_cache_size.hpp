@@ -2,24 +2,23 @@
 // The size of one component's cache folder, for the component's details on the page: walking
 // one folder when a component is opened, not every folder of a large pipeline up front.
 
-#include <optional>
-#include <string>
-
 #include "host/api_handler.hpp"
 #include "host/awaitable.hpp"
+#include "pipeline/dag_cabinet.hpp"
 
 namespace page {
 
-class ComponentCacheSizeHandler : public host::APIHandler {
+class ComponentCacheSizeHandler : public host::CoroutineHandler {
 public:
-    using host::APIHandler::APIHandler;
+    ComponentCacheSizeHandler(host::Exchange& exchange, const pipeline::DagCabinet& dag_cabinet)
+        : CoroutineHandler(exchange), dag_cabinet_(dag_cabinet) {}
 
     // {"identifier", "cache_bytes"}: null bytes when the component has no cache folder or it
     // cannot be read; 404 for an unknown kernel or component.
-    void get(const host::PathArgs& path_args) override;
+    host::Task get(const host::PathArgs& path_args) override;
 
 private:
-    host::Task _answer(std::string identifier, std::string cache_dir);
+    const pipeline::DagCabinet& dag_cabinet_;
 };
 
 }  // namespace page

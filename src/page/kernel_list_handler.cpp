@@ -8,17 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "host/blocking_call.hpp"
-#include "pipeline/dag_cabinet.hpp"
-#include "host/json_answer.hpp"
 #include "base/files/dir_size.hpp"
-#include "pipeline/status.hpp"
+#include "host/json_answer.hpp"
+#include "pipeline/dag_cabinet.hpp"
 
 namespace page {
 namespace {
-
-using pipeline::NuvexLinkComponentStatus;
-using pipeline::NuvexLinkDiskcacheStatus;
 
 // What the cache export would pack: the components that ran and are cached, and the bytes
 // of their cache folders (null when a folder cannot be read).
@@ -28,10 +23,7 @@ boost::json::object kernel_summary(const std::string& kernel_id,
     std::uintmax_t cache_bytes = 0;
     bool readable = true;
     for (const auto& component : pipeline.components()) {
-        if (component.execution_status() != NuvexLinkComponentStatus::SUCCESSFUL ||
-            component.diskcache_status() != NuvexLinkDiskcacheStatus::CACHED) {
-            continue;
-        }
+        if (!component.has_cached_result()) continue;
         ++cached;
         const auto cache_dir = component.diskcache_dir();
         if (!cache_dir || !readable) continue;
@@ -55,19 +47,17 @@ boost::json::object kernel_summary(const std::string& kernel_id,
 
 }  // namespace
 
-void PipelineKernelsHandler::get(const host::PathArgs&) {
+host::Task PipelineKernelsHandler::get(const host::PathArgs&) {
     // The pipelines as they stand now, by kernel id; their cache folders are walked off the
     // strand.
-    KernelPipelines pipelines;
-    for (const auto& [kernel_id, entry] : pipeline::dag_cabinet)
+    std::vector<std::pair<std::string, std::shared_ptr<const pipeline::NuvexLinkPipelineModel>>>
+        pipelines;
+    for (const auto& [kernel_id, entry] : dag_cabinet_) {
         pipelines.emplace_back(kernel_id, entry.pipeline);
+    }
     std::sort(pipelines.begin(), pipelines.end(),
               [](const auto& left, const auto& right) { return left.first < right.first; });
-    wait_for(_answer(std::move(pipelines)));
-}
-
-host::Task PipelineKernelsHandler::_answer(KernelPipelines pipelines) {
-    boost::json::array kernels = co_await host::run_blocking([&pipelines] {
+    boost::json::array kernels = co_await run_blocking([&pipelines] {
         boost::json::array summaries;
         for (const auto& [kernel_id, pipeline] : pipelines) {
             summaries.push_back(kernel_summary(kernel_id, *pipeline));

@@ -8,21 +8,20 @@
 
 #include "host/api_handler.hpp"
 #include "host/awaitable.hpp"
-#include "pipeline/models.hpp"
+#include "pipeline/dag_cabinet.hpp"
 
 namespace page {
 
-class PipelineKernelsHandler : public host::APIHandler {
+class PipelineKernelsHandler : public host::CoroutineHandler {
 public:
-    using host::APIHandler::APIHandler;
+    PipelineKernelsHandler(host::Exchange& exchange, const pipeline::DagCabinet& dag_cabinet)
+        : CoroutineHandler(exchange), dag_cabinet_(dag_cabinet) {}
 
     // [{"kernel_id", "name", "components", "cached", "cache_bytes"}], by kernel id.
-    void get(const host::PathArgs& path_args) override;
+    host::Task get(const host::PathArgs& path_args) override;
 
 private:
-    using KernelPipelines = std::vector<
-        std::pair<std::string, std::shared_ptr<const pipeline::NuvexLinkPipelineModel>>>;
-    host::Task _answer(KernelPipelines pipelines);
+    const pipeline::DagCabinet& dag_cabinet_;
 };
 
 }  // namespace page

@@ -1,5 +1,7 @@
 #include "page/page_files_handler.hpp"
 
+#include <unistd.h>
+
 #include <boost/json/object.hpp>
 #include <filesystem>
 #include <fstream>
@@ -9,8 +11,6 @@
 #include <string_view>
 
 #include "host/json_answer.hpp"
-#include "host/jupyter/host_record.hpp"
-#include "page/extension_settings.hpp"
 
 namespace page {
 namespace {
@@ -74,13 +74,12 @@ void answer_missing(host::APIHandler& handler) {
 }  // namespace
 
 void PipelinePageHandler::get(const host::PathArgs&) {
-    auto page = read_file(page::get_settings().web_dir / "index.html");
+    auto page = read_file(web_dir_ / "index.html");
     if (!page) {
-        throw std::runtime_error("The pipeline page is missing from " +
-                                 page::get_settings().web_dir.string());
+        throw std::runtime_error("The pipeline page is missing from " + web_dir_.string());
     }
     // The header names the notebook server the page runs in, whose version server info gives.
-    if (host::describes_host_process()) {
+    if (host_pid_ != ::getpid()) {
         const auto mark = page->find(kStandaloneMark);
         if (mark != std::string::npos) page->replace(mark, kStandaloneMark.size(), kHostedMark);
     }
@@ -93,7 +92,7 @@ void PipelinePageFileHandler::get(const host::PathArgs& path_args) {
     const std::string& name = path_args.at(0);
     const auto content_type = content_type_of(name);
     if (!is_plain_file_name(name) || !content_type) return answer_missing(*this);
-    const auto body = read_file(page::get_settings().web_dir / "static" / name);
+    const auto body = read_file(web_dir_ / "static" / name);
     if (!body) return answer_missing(*this);
     answer_file(*this, *content_type, *body);
 }

@@ -6,9 +6,9 @@
 
 namespace page {
 
-class PageRedirectHandler : public host::APIHandler {
+class PageRedirectHandler : public host::PlainHandler {
 public:
-    using host::APIHandler::APIHandler;
+    using host::PlainHandler::PlainHandler;
     void get(const host::PathArgs& path_args) override;
 };
 

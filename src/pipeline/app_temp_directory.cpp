@@ -9,6 +9,4 @@ std::filesystem::path default_app_temp_directory() {
     return std::filesystem::path(tmpdir && *tmpdir ? tmpdir : "/tmp") / "nuvex-link";
 }
 
-std::filesystem::path APP_TEMP_DIRECTORY = default_app_temp_directory();
-
 }  // namespace pipeline

@@ -1,12 +1,10 @@
 #pragma once
-// The extension's temporary directory; pipeline caches live below APP_TEMP_DIRECTORY/pipelines.
-// Set once at start (--temp-dir), default $TMPDIR/nuvex-link.
+// The extension's temporary directory (--temp-dir, by default $TMPDIR/nuvex-link); pipeline
+// caches live below its "pipelines" folder.
 
 #include <filesystem>
 
 namespace pipeline {
-
-extern std::filesystem::path APP_TEMP_DIRECTORY;
 
 std::filesystem::path default_app_temp_directory();
 

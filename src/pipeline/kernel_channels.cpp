@@ -6,16 +6,13 @@
 
 namespace pipeline {
 
-std::vector<std::shared_ptr<host::Channel>> NuvexLinkWebSocketHandler::registry() {
-    return host::ChannelRegistry::instance().snapshot();
+bool has_connections(const host::ChannelRegistry& channels, std::string_view kernel_id) {
+    return !channels.snapshot(std::string(kernel_id)).empty();
 }
 
-bool has_connections(std::string_view kernel_id) {
-    return !host::ChannelRegistry::instance().snapshot(std::string(kernel_id)).empty();
-}
-
-void transmit_to_kernel(std::string_view kernel_id, const boost::json::value& data) {
-    auto connections = host::ChannelRegistry::instance().snapshot(std::string(kernel_id));
+void transmit_to_kernel(const host::ChannelRegistry& channels, std::string_view kernel_id,
+                        const boost::json::value& data) {
+    auto connections = channels.snapshot(std::string(kernel_id));
     if (connections.empty()) return;
     // One shared text for every connection.
     const auto text = std::make_shared<const std::string>(json_io::to_json_text(data));

@@ -6,6 +6,7 @@
 #include "base/json_io/json_reader.hpp"
 #include "pipeline/component_fields.hpp"
 #include "pipeline/deferred_components.hpp"
+#include "pipeline/status.hpp"
 
 namespace pipeline {
 namespace json = boost::json;
@@ -131,6 +132,11 @@ NuvexLinkComponentModel::NuvexLinkComponentModel(std::string_view text, std::str
       diskcache_status_(diskcache_status),
       identifier_key_(json_io::json_fingerprint(identifier_)),
       fingerprint_(fingerprint) {}
+
+bool NuvexLinkComponentModel::has_cached_result() const {
+    return execution_status() == NuvexLinkComponentStatus::SUCCESSFUL &&
+           diskcache_status() == NuvexLinkDiskcacheStatus::CACHED;
+}
 
 json::object NuvexLinkComponentModel::object(json::storage_ptr storage) const {
     if (json_) return json::object(*json_, std::move(storage));

@@ -32,6 +32,9 @@ public:
     std::optional<std::string_view> diskcache_dir() const { return or_null(diskcache_dir_); }
     std::optional<std::string_view> execution_status() const { return or_null(execution_status_); }
     std::optional<std::string_view> diskcache_status() const { return or_null(diskcache_status_); }
+    // Ran successfully and its result is cached: the components whose caches are counted,
+    // shown and exported.
+    bool has_cached_result() const;
     // The component's JSON form, with the optional fields that were absent filled in.
     boost::json::object object(boost::json::storage_ptr storage = {}) const;
 

@@ -1,8 +1,8 @@
 #pragma once
 // Comparing two pipelines of one kernel.
 
-#include "pipeline/update_info.hpp"
 #include "pipeline/models.hpp"
+#include "pipeline/update_info.hpp"
 
 namespace pipeline {
 

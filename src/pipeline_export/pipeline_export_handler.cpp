@@ -17,11 +17,11 @@ const PipelineExport& no_components() {
 
 }  // namespace
 
-PipelineExport NuvexLinkPipelineExportHandler::_get_pipeline(const std::string& kernel_id,
-                                                             const std::vector<std::string>&,
-                                                             const std::string&) {
-    auto entry = pipeline::dag_cabinet.find(kernel_id);
-    if (entry == pipeline::dag_cabinet.end()) throw UnknownKernel(kernel_id);
+PipelineExport NuvexLinkPipelineExportHandler::get_pipeline(const std::string& kernel_id,
+                                                            const std::vector<std::string>&,
+                                                            const std::string&) {
+    auto entry = dag_cabinet_.find(kernel_id);
+    if (entry == dag_cabinet_.end()) throw UnknownKernel(kernel_id);
     const auto& dag = *entry->second.pipeline;
     if (dag.components().empty()) return no_components();
     try {

@@ -24,15 +24,15 @@ std::string cookie_text(const host::Cookies& cookies) {
 
 }  // namespace
 
-host::InfoAnswer ServerAppInfoHandler::_get_info() {
+host::InfoResult ServerAppInfoHandler::get_info() {
     try {
-        boost::json::object result = host::JupyterServerAppInfo().dict();
+        boost::json::object result = host::JupyterServerAppInfo(host_pid_).dict();
         result["cookie"] = cookie_text(cookies());
         return host::InfoResult{host::HTTPStatus::OK, std::move(result)};
     } catch (const std::exception& failure) {
         log().warning(request_path() + ": " + failure.what());
         return host::InfoResult{host::HTTPStatus::INTERNAL_SERVER_ERROR,
-                          boost::json::object{{"message", "Failed to get information."}}};
+                                boost::json::object{{"message", "Failed to get information."}}};
     }
 }
 

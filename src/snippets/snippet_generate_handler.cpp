@@ -8,15 +8,14 @@
 #include <cerrno>
 #include <system_error>
 
-#include "host/blocking_call.hpp"
-#include "host/http_error.hpp"
 #include "base/json_io/json_reader.hpp"
 #include "base/json_io/json_text.hpp"
 #include "base/logging/log.hpp"
-#include "snippets/text_decoding.hpp"
-#include "page/extension_settings.hpp"
+#include "host/blocking_call.hpp"
+#include "host/http_error.hpp"
 #include "snippets/snippet_request.hpp"
 #include "snippets/template_engine.hpp"
+#include "snippets/text_decoding.hpp"
 
 namespace snippets {
 namespace {
@@ -61,18 +60,16 @@ std::string read_bytes(const fs::path& file) {
 
 }  // namespace
 
-void SnippetGenerateHandler::post(const host::PathArgs&) { wait_for(_answer_generated()); }
-
-host::Task SnippetGenerateHandler::_answer_generated() {
+host::Task SnippetGenerateHandler::post(const host::PathArgs&) {
     // Reading the template and rendering it wait on the disk and the embedded interpreter.
-    const auto [status_code, result] = co_await host::run_blocking([this] { return _generate(); });
+    const auto [status_code, result] = co_await run_blocking([this] { return generate(); });
     set_header("Content-Type", "application/json");
     set_status(host::to_int(status_code));
     // The host declares the length.
     finish(json_io::to_json_text(result));
 }
 
-std::pair<host::HTTPStatus, boost::json::object> SnippetGenerateHandler::_generate() {
+std::pair<host::HTTPStatus, boost::json::object> SnippetGenerateHandler::generate() {
     try {
         std::string_view body = request_body();
         // A body is decoded before it is parsed, as a JSON reader of bytes does; a leading
@@ -82,17 +79,17 @@ std::pair<host::HTTPStatus, boost::json::object> SnippetGenerateHandler::_genera
         boost::system::error_code parse_error;
         const boost::json::value parsed = json_io::read_json(body, {}, parse_error);
         if (parse_error == boost::json::error::too_deep) throw host::too_deeply_nested_body();
-        if (parse_error) return {host::HTTPStatus::BAD_REQUEST, message("Invalid JSON request body.")};
+        if (parse_error)
+            return {host::HTTPStatus::BAD_REQUEST, message("Invalid JSON request body.")};
         if (!parsed.is_object()) throw std::invalid_argument("the request body is not an object");
 
         const auto request = SnippetCodeRequestModel::from_json(parsed.as_object());
         const auto template_file =
-            _template_file(page::get_settings().snippets_dir, request.category, request.snippet_id);
+            template_file_of(snippets_dir_, request.category, request.snippet_id);
         if (!template_file) {
             return {host::HTTPStatus::NOT_FOUND, message("Snippet template not found.")};
         }
-        SnippetCodeResponseModel response{
-            _render_template(*template_file, request.parameters)};
+        SnippetCodeResponseModel response{render_template(*template_file, request.parameters)};
         return {host::HTTPStatus::OK, response.dict()};
     } catch (const host::HTTPError&) {
         throw;  // the host's own answer
@@ -104,13 +101,14 @@ std::pair<host::HTTPStatus, boost::json::object> SnippetGenerateHandler::_genera
         return {host::HTTPStatus::BAD_REQUEST, message(error.what())};
     } catch (const std::exception& error) {
         log().error("Snippet generation failed for " + request_path() + ": " + error.what());
-        return {host::HTTPStatus::INTERNAL_SERVER_ERROR, message("Failed to generate snippet code.")};
+        return {host::HTTPStatus::INTERNAL_SERVER_ERROR,
+                message("Failed to generate snippet code.")};
     }
 }
 
-std::optional<fs::path> SnippetGenerateHandler::_template_file(const fs::path& snippets_dir,
-                                                               std::string_view category,
-                                                               std::string_view snippet_id) {
+std::optional<fs::path> SnippetGenerateHandler::template_file_of(const fs::path& snippets_dir,
+                                                                 std::string_view category,
+                                                                 std::string_view snippet_id) {
     if (!is_plain_name(category) || !is_plain_name(snippet_id)) return std::nullopt;
     fs::path template_file = snippets_dir / category / snippet_id / "snippet.jinja";
     std::error_code error;
@@ -124,8 +122,8 @@ std::optional<fs::path> SnippetGenerateHandler::_template_file(const fs::path& s
     return template_file;
 }
 
-std::string SnippetGenerateHandler::_render_template(const fs::path& template_file,
-                                                     const boost::json::value& parameters) {
+std::string SnippetGenerateHandler::render_template(const fs::path& template_file,
+                                                    const boost::json::value& parameters) {
     const std::string bytes = read_bytes(template_file);
     check_utf8(bytes);
     return render_template_source(with_unix_newlines(bytes), parameters);

@@ -15,25 +15,28 @@
 namespace snippets {
 
 // Handler for generating snippet code.
-class SnippetGenerateHandler : public host::APIHandler {
+class SnippetGenerateHandler : public host::CoroutineHandler {
 public:
-    using host::APIHandler::APIHandler;
+    SnippetGenerateHandler(host::Exchange& exchange, const std::filesystem::path& snippets_dir)
+        : CoroutineHandler(exchange), snippets_dir_(snippets_dir) {}
 
     // Generate snippet code from template with parameters.
-    void post(const host::PathArgs& path_args) override;
+    host::Task post(const host::PathArgs& path_args) override;
 
     // Render Jinja2 template with parameters.
-    static std::string _render_template(const std::filesystem::path& template_file,
-                                        const boost::json::value& parameters);
+    static std::string render_template(const std::filesystem::path& template_file,
+                                       const boost::json::value& parameters);
 
 private:
     // snippets_dir/category/snippet_id/snippet.jinja, or nullopt when no such file exists or
     // a name could leave its folder (empty, ".", "..", or holding "/", "\" or NUL).
-    static std::optional<std::filesystem::path> _template_file(
+    static std::optional<std::filesystem::path> template_file_of(
         const std::filesystem::path& snippets_dir, std::string_view category,
         std::string_view snippet_id);
-    std::pair<host::HTTPStatus, boost::json::object> _generate();
-    host::Task _answer_generated();
+    // Off the strand: reads the request body, the template and renders it.
+    std::pair<host::HTTPStatus, boost::json::object> generate();
+
+    const std::filesystem::path& snippets_dir_;
 };
 
 }  // namespace snippets

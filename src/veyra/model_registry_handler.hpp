@@ -5,22 +5,23 @@
 
 #include "host/api_handler.hpp"
 #include "host/http_status.hpp"
+#include "veyra/operation_turn.hpp"
 
 namespace veyra {
 
-class NuvexVeyraModelRegistryHandler : public host::APIHandler {
+class NuvexVeyraModelRegistryHandler : public host::CoroutineHandler {
 public:
-    using host::APIHandler::APIHandler;
+    using host::CoroutineHandler::CoroutineHandler;
 
     // GET method to retrieve model registry list.
-    void get(const host::PathArgs& path_args) override;
+    host::Task get(const host::PathArgs& path_args) override;
     // POST method to set model registry id.
-    void post(const host::PathArgs& path_args) override;
+    host::Task post(const host::PathArgs& path_args) override;
 
 private:
-    void _get();
-    void _post();
-    void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);
+    // Run on the platform's turn, off the strand.
+    static VeyraAnswer list();
+    static VeyraAnswer select(const boost::json::value& body);
 };
 
 }  // namespace veyra

@@ -4,18 +4,25 @@
 // all, while every other route goes on: a platform that hangs holds back only the Veyra
 // requests behind it.
 
+#include <boost/json/value.hpp>
 #include <mutex>
 #include <utility>
 
-#include "host/blocking_call.hpp"
+#include "host/api_handler.hpp"
+#include "host/http_status.hpp"
 
 namespace veyra {
 
 std::mutex& veyra_operation_turn();
 
+// What a Veyra operation answers: its status and JSON body.
+using VeyraAnswer = std::pair<host::HTTPStatus, boost::json::value>;
+
+// The operation must own nothing (capture by reference): it is a temporary of the co_await
+// expression, which GCC 12 destroys twice.
 template <class Operation>
-auto run_veyra_operation(Operation operation) {
-    return host::run_blocking([operation = std::move(operation)]() mutable {
+auto run_veyra_operation(host::APIHandler& handler, Operation operation) {
+    return handler.run_blocking([operation = std::move(operation)]() mutable {
         const std::lock_guard turn(veyra_operation_turn());
         return operation();
     });

@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "veyra/veyra_exception.hpp"
 #include "veyra/client/errors.hpp"
+#include "veyra/veyra_exception.hpp"
 
 namespace veyra {
 

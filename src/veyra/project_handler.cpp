@@ -7,43 +7,45 @@
 
 #include "host/json_answer.hpp"
 #include "veyra/body_values.hpp"
-#include "veyra/operation_turn.hpp"
-#include "veyra/platform_failure.hpp"
 #include "veyra/client/dataset.hpp"
 #include "veyra/client/projects.hpp"
+#include "veyra/operation_turn.hpp"
+#include "veyra/platform_failure.hpp"
 
 namespace veyra {
 
 namespace platform = veyra::client;
 using host::HTTPStatus;
 
-void NuvexVeyraProjectHandler::get(const host::PathArgs&) {
-    wait_for(run_veyra_operation([this] { _get(); }));
+host::Task NuvexVeyraProjectHandler::get(const host::PathArgs&) {
+    const VeyraAnswer answer = co_await run_veyra_operation(*this, [] { return list(); });
+    finish_with_json(*this, answer.first, answer.second);
 }
 
-void NuvexVeyraProjectHandler::_get() {
+VeyraAnswer NuvexVeyraProjectHandler::list() {
     std::vector<platform::ProjectInfo> projects;
     if (auto failure = run_platform_call([&] { projects = platform::get_joined_projects(); })) {
-        _finish_with_result(failure->status, error_answer(*failure));
-        return;
+        return {failure->status, error_answer(*failure)};
     }
     boost::json::array result;
     for (const platform::ProjectInfo& project : projects) result.push_back(project.to_dict());
-    _finish_with_result(host::HTTPStatus::OK, result);
+    return {host::HTTPStatus::OK, result};
 }
 
-void NuvexVeyraProjectHandler::post(const host::PathArgs&) {
-    wait_for(run_veyra_operation([this] { _post(); }));
+host::Task NuvexVeyraProjectHandler::post(const host::PathArgs&) {
+    // Captured by reference: GCC 12 destroys what a temporary in a co_await expression owns twice.
+    const boost::json::value body = get_json_body();
+    const VeyraAnswer answer =
+        co_await run_veyra_operation(*this, [&body] { return select(body); });
+    finish_with_json(*this, answer.first, answer.second);
 }
 
-void NuvexVeyraProjectHandler::_post() {
-    boost::json::value body = get_json_body();
+VeyraAnswer NuvexVeyraProjectHandler::select(const boost::json::value& body) {
     const boost::json::object& fields = body_object(body);
     const boost::json::value* project_id = fields.if_contains("project_id");
     if (project_id == nullptr) {
-        _finish_with_result(host::HTTPStatus::BAD_REQUEST,
-                            boost::json::object{{"message", required_in_body("project_id")}});
-        return;
+        return {host::HTTPStatus::BAD_REQUEST,
+                boost::json::object{{"message", required_in_body("project_id")}}};
     }
     std::optional<std::int64_t> id = integer_or_null(*project_id, "project_id");
     const boost::json::value* mount_volumes = fields.if_contains("mount_volumes");
@@ -55,15 +57,9 @@ void NuvexVeyraProjectHandler::_post() {
         if (mount) platform::mount_dataset();
     });
     if (failure) {
-        _finish_with_result(failure->status, error_answer(*failure));
-        return;
+        return {failure->status, error_answer(*failure)};
     }
-    _finish_with_result(host::HTTPStatus::OK, boost::json::object{{"success", true}});
-}
-
-void NuvexVeyraProjectHandler::_finish_with_result(host::HTTPStatus status_code,
-                                                   const boost::json::value& result) {
-    finish_with_json(*this, status_code, result);
+    return {host::HTTPStatus::OK, boost::json::object{{"success", true}}};
 }
 
 }  // namespace veyra

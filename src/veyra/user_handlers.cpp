@@ -11,11 +11,11 @@
 #include "base/logging/log.hpp"
 #include "host/json_answer.hpp"
 #include "veyra/body_values.hpp"
-#include "veyra/operation_turn.hpp"
-#include "veyra/platform_failure.hpp"
 #include "veyra/client/users.hpp"
 #include "veyra/client/veyra_settings.hpp"
 #include "veyra/client/workspaces.hpp"
+#include "veyra/operation_turn.hpp"
+#include "veyra/platform_failure.hpp"
 
 namespace veyra {
 namespace {
@@ -33,8 +33,10 @@ boost::json::object message_object(boost::json::value message) {
 // The message a refused login answers with: 422 and the two credential codes of a 400 become
 // one wording that does not tell which of email and password was wrong.
 boost::json::value refused_login_message(const PlatformFailure& failure) {
-    if (failure.status == host::HTTPStatus::UNPROCESSABLE_ENTITY) return "Email or password is invalid.";
-    if (failure.status != host::HTTPStatus::BAD_REQUEST) return boost::json::string(failure.message);
+    if (failure.status == host::HTTPStatus::UNPROCESSABLE_ENTITY)
+        return "Email or password is invalid.";
+    if (failure.status != host::HTTPStatus::BAD_REQUEST)
+        return boost::json::string(failure.message);
 
     boost::json::value error_body = boost::json::parse(failure.message);
     if (!error_body.is_object()) {
@@ -75,21 +77,23 @@ boost::json::value setting_value(const std::optional<std::string>& setting) {
 
 }  // namespace
 
-void NuvexVeyraUserLoginHandler::post(const host::PathArgs&) {
-    wait_for(run_veyra_operation([this] { _post(); }));
+host::Task NuvexVeyraUserLoginHandler::post(const host::PathArgs&) {
+    // Captured by reference: GCC 12 destroys what a temporary in a co_await expression owns twice.
+    const boost::json::value body = get_json_body();
+    const VeyraAnswer answer =
+        co_await run_veyra_operation(*this, [this, &body] { return log_in(body); });
+    finish_with_json(*this, answer.first, answer.second);
 }
 
-void NuvexVeyraUserLoginHandler::_post() {
-    boost::json::value body = get_json_body();
+VeyraAnswer NuvexVeyraUserLoginHandler::log_in(const boost::json::value& body) {
     const boost::json::object& fields = body_object(body);
     static constexpr std::array<const char*, 3> kKeys{"veyra_url", "email", "password"};
     std::array<std::optional<std::string>, 3> values;
     for (size_t i = 0; i < kKeys.size(); ++i) {
         const boost::json::value* value = fields.if_contains(kKeys[i]);
         if (value == nullptr) {
-            _finish_with_result(host::HTTPStatus::BAD_REQUEST,
-                                message_object(boost::json::string(required_in_body(kKeys[i]))));
-            return;
+            return {host::HTTPStatus::BAD_REQUEST,
+                    message_object(boost::json::string(required_in_body(kKeys[i])))};
         }
         values[i] = text_or_null(*value, kKeys[i]);
     }
@@ -104,8 +108,7 @@ void NuvexVeyraUserLoginHandler::_post() {
         boost::json::value message = failure->kind == FailureKind::refused
                                          ? refused_login_message(*failure)
                                          : boost::json::string(failure->message);
-        _finish_with_result(failure->status, message_object(std::move(message)));
-        return;
+        return {failure->status, message_object(std::move(message))};
     }
 
     // Only the first workspace decides; it is the one the login works in.
@@ -113,47 +116,35 @@ void NuvexVeyraUserLoginHandler::_post() {
     if (workspaces.empty()) {
         log().debug("There is no workspace.");
         platform::logout();
-        _finish_with_result(host::HTTPStatus::FORBIDDEN, message_object(kNotAuthorized));
-        return;
+        return {host::HTTPStatus::FORBIDDEN, message_object(kNotAuthorized)};
     }
     boost::json::object first = workspaces.front().to_dict();
     const boost::json::value* role = first.if_contains("workspace_role");
     bool admitted = role == nullptr ? false : (*role == "admin" || *role == "member");
     if (!admitted) {
         platform::logout();
-        _finish_with_result(host::HTTPStatus::FORBIDDEN, message_object(kNotAuthorized));
-        return;
+        return {host::HTTPStatus::FORBIDDEN, message_object(kNotAuthorized)};
     }
-    _finish_with_result(host::HTTPStatus::OK, token_info.kwargs);
+    return {host::HTTPStatus::OK, token_info.kwargs};
 }
 
-void NuvexVeyraUserLoginHandler::_finish_with_result(host::HTTPStatus status_code,
-                                                     const boost::json::value& result) {
-    finish_with_json(*this, status_code, result);
+host::Task NuvexVeyraUserLogoutHandler::post(const host::PathArgs&) {
+    const VeyraAnswer answer = co_await run_veyra_operation(*this, [] { return log_out(); });
+    finish_with_json(*this, answer.first, answer.second);
 }
 
-void NuvexVeyraUserLogoutHandler::post(const host::PathArgs&) {
-    wait_for(run_veyra_operation([this] { _post(); }));
-}
-
-void NuvexVeyraUserLogoutHandler::_post() {
+VeyraAnswer NuvexVeyraUserLogoutHandler::log_out() {
     if (auto failure = run_platform_call([] { platform::logout(); })) {
-        _finish_with_result(failure->status, token_failure_answer(*failure));
-        return;
+        return {failure->status, token_failure_answer(*failure)};
     }
-    _finish_with_result(host::HTTPStatus::OK, boost::json::object());
+    return {host::HTTPStatus::OK, boost::json::object()};
 }
 
-void NuvexVeyraUserLogoutHandler::_finish_with_result(host::HTTPStatus status_code,
-                                                      const boost::json::value& result) {
-    finish_with_json(*this, status_code, result);
+host::Awaitable<host::InfoResult> NuvexVeyraUserInfoHandler::get_info() {
+    co_return co_await run_veyra_operation(*this, [] { return user_info(); });
 }
 
-host::InfoAnswer NuvexVeyraUserInfoHandler::_get_info() {
-    return run_veyra_operation([this] { return _user_info(); });
-}
-
-host::InfoResult NuvexVeyraUserInfoHandler::_user_info() {
+host::InfoResult NuvexVeyraUserInfoHandler::user_info() {
     const platform::Settings& settings = platform::veyra_settings();
     bool logged_in = is_set(settings.VEYRA_API_SERVER_URL) &&
                      (is_set(settings.TOKEN) || is_set(settings.VEYRA_SDK_TOKEN)) &&

@@ -7,46 +7,46 @@
 #include "host/api_handler.hpp"
 #include "host/http_status.hpp"
 #include "host/info_handler.hpp"
+#include "veyra/operation_turn.hpp"
 
 namespace veyra {
 
 // Admits only users whose first workspace grants "admin" or "member"; anyone else is logged
 // out again at once.
-class NuvexVeyraUserLoginHandler : public host::APIHandler {
+class NuvexVeyraUserLoginHandler : public host::CoroutineHandler {
 public:
-    using host::APIHandler::APIHandler;
+    using host::CoroutineHandler::CoroutineHandler;
 
     // Login to Veyra and Get a SDK token.
-    void post(const host::PathArgs& path_args) override;
+    host::Task post(const host::PathArgs& path_args) override;
 
 private:
-    void _post();
-    void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);
+    // Run on the platform's turn, off the strand.
+    VeyraAnswer log_in(const boost::json::value& body);
 };
 
-class NuvexVeyraUserLogoutHandler : public host::APIHandler {
+class NuvexVeyraUserLogoutHandler : public host::CoroutineHandler {
 public:
-    using host::APIHandler::APIHandler;
+    using host::CoroutineHandler::CoroutineHandler;
 
     // Logout to Veyra and Delete the SDK token.
-    void post(const host::PathArgs& path_args) override;
+    host::Task post(const host::PathArgs& path_args) override;
 
 private:
-    void _post();
-    void _finish_with_result(host::HTTPStatus status_code, const boost::json::value& result);
+    static VeyraAnswer log_out();
 };
 
 // The user's profile with the platform address, token, workspace and project on top; an empty
 // object, without asking the platform, while the login is incomplete.
-class NuvexVeyraUserInfoHandler : public host::BaseInfoHandler {
+class NuvexVeyraUserInfoHandler : public host::WaitingInfoHandler {
 public:
-    using host::BaseInfoHandler::BaseInfoHandler;
+    using host::WaitingInfoHandler::WaitingInfoHandler;
 
 protected:
-    host::InfoAnswer _get_info() override;
+    host::Awaitable<host::InfoResult> get_info() override;
 
 private:
-    host::InfoResult _user_info();
+    static host::InfoResult user_info();
 };
 
 }  // namespace veyra

@@ -10,8 +10,8 @@
 #include <random>
 #include <string>
 
-#include "support/read_archive.hpp"
 #include "support/pipelines.hpp"
+#include "support/read_archive.hpp"
 #include "support/test_server.hpp"
 
 namespace fs = std::filesystem;

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "fuzz_check.hpp"
-#include "cache/download_name.hpp"
 #include "base/uri/percent_coding.hpp"
+#include "cache/download_name.hpp"
+#include "fuzz_check.hpp"
 
 using fuzz_support::check;
 

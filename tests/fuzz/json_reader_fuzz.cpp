@@ -12,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "fuzz_check.hpp"
 #include "base/json_io/json_body.hpp"
 #include "base/json_io/json_fingerprint.hpp"
 #include "base/json_io/json_reader.hpp"
+#include "fuzz_check.hpp"
 #include "same_json.hpp"
 
 using fuzz_support::check;

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz_check.hpp"
 #include "base/json_io/json_reader.hpp"
 #include "base/json_io/json_text.hpp"
+#include "fuzz_check.hpp"
 #include "same_json.hpp"
 
 namespace {

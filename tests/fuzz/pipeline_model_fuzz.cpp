@@ -19,12 +19,12 @@
 #include <variant>
 #include <vector>
 
-#include "fuzz_check.hpp"
 #include "base/json_io/json_body.hpp"
 #include "base/json_io/json_reader.hpp"
 #include "base/json_io/json_text.hpp"
-#include "pipeline/update_diff.hpp"
+#include "fuzz_check.hpp"
 #include "pipeline/models.hpp"
+#include "pipeline/update_diff.hpp"
 #include "same_json.hpp"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "fuzz_check.hpp"
 #include "datasets/rsync_itemized.hpp"
+#include "fuzz_check.hpp"
 
 using fuzz_support::check;
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "fuzz_check.hpp"
 #include "base/json_io/json_reader.hpp"
+#include "fuzz_check.hpp"
 #include "snippets/snippet_request.hpp"
 
 using fuzz_support::check;

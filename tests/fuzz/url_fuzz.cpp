@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/uri/percent_coding.hpp"
 #include "fuzz_check.hpp"
 #include "host/query_string.hpp"
 #include "host/router.hpp"
-#include "base/uri/percent_coding.hpp"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "host/jupyter/kernel_manager.hpp"
+#include "host/server_services.hpp"
 
 namespace {
 
@@ -39,8 +39,9 @@ public:
 
 struct Answer {
     std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
-    host::KernelManager kernels{std::filesystem::path("/nonexistent")};
-    host::Exchange exchange{host::Request{}, sink, kernels};
+    host::ServerServices services{
+        [] { return host::KernelManager(std::filesystem::path("/nonexistent")); }};
+    host::Exchange exchange{host::Request{}, sink, services};
 };
 
 TEST(Exchange, SharedTextAnswersWhateverWentBefore) {

@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "base/json_io/json_text.hpp"
-#include "support/read_archive.hpp"
 #include "support/fake_platform.hpp"
 #include "support/pipelines.hpp"
 #include "support/raw_client.hpp"
+#include "support/read_archive.hpp"
 #include "support/slow_rsync.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_server.hpp"

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "support/read_archive.hpp"
 #include "support/pipelines.hpp"
+#include "support/read_archive.hpp"
 #include "support/test_server.hpp"
 
 namespace {

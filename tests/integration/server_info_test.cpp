@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "host/jupyter/runtime_dir.hpp"
 #include "base/json_io/json_text.hpp"
+#include "host/jupyter/runtime_dir.hpp"
 #include "support/temp_dir.hpp"
 #include "support/test_server.hpp"
 

@@ -1,14 +1,16 @@
 """Real Jupyter servers with the extension loaded, for the tests in this folder.
 
 The server binary comes from NUVEX_LINK_SERVER (CTest passes the one it built); the extension
-from the source tree. Every Jupyter gets folders of its own (runtime, config, data, temporary),
-so no test sees another's kernels, runtime records or caches."""
+from the source tree, unless a test installed it. Every Jupyter gets folders of its own
+(runtime, config, data, temporary), so no test sees another's kernels, runtime records or
+caches."""
 
 import contextlib
 import http.client
 import json
 import os
 import pathlib
+import re
 import signal
 import socket
 import subprocess
@@ -65,6 +67,26 @@ def children_of(pid):
     return found
 
 
+def established_connections(pid):
+    """How many TCP connections of process `pid` are established (its listening sockets and
+    connections that are closing are not)."""
+    sockets = set()
+    for fd in pathlib.Path(f"/proc/{pid}/fd").iterdir():
+        try:
+            target = os.readlink(fd)
+        except FileNotFoundError:
+            continue
+        if target.startswith("socket:["):
+            sockets.add(target[len("socket:["):-1])
+    count = 0
+    for table in ("/proc/net/tcp", "/proc/net/tcp6"):
+        for line in pathlib.Path(table).read_text().splitlines()[1:]:
+            fields = line.split()
+            if fields[3] == "01" and fields[9] in sockets:  # 01: ESTABLISHED
+                count += 1
+    return count
+
+
 def resident_bytes(pid):
     for line in pathlib.Path(f"/proc/{pid}/status").read_text().splitlines():
         if line.startswith("VmRSS:"):
@@ -89,10 +111,12 @@ class Answer:
 
 
 class Jupyter:
-    """One Jupyter server process with the extension, on loopback."""
+    """One Jupyter server process with the extension, on loopback. With installed=True the
+    extension and the server binary are whatever `python` finds installed and enabled, not the
+    source tree and the built binary."""
 
     def __init__(self, folder, server_binary, token="jupyter-token", base_url="/",
-                 extra_env=None, arguments=()):
+                 extra_env=None, arguments=(), python="/usr/bin/python3", installed=False):
         self.folder = folder
         self.token = token
         self.root_dir = folder / "root"
@@ -100,20 +124,27 @@ class Jupyter:
         self.temp_dir = folder / "tmp"
         for path in (self.root_dir, self.runtime_dir, self.temp_dir):
             path.mkdir(parents=True, exist_ok=True)
+        self.config_dir = folder / "config"
         self.env = dict(
             os.environ,
             PYTHONPATH=str(EXTENSION_DIR),
             NUVEX_LINK_SERVER=server_binary,
             JUPYTER_RUNTIME_DIR=str(self.runtime_dir),
-            JUPYTER_CONFIG_DIR=str(folder / "config"),
+            JUPYTER_CONFIG_DIR=str(self.config_dir),
             JUPYTER_DATA_DIR=str(folder / "data"),
             JUPYTER_PLATFORM_DIRS="0",
             TMPDIR=str(self.temp_dir),
             XDG_CONFIG_HOME=str(folder / "xdg-config"),
         )
+        if installed:
+            del self.env["PYTHONPATH"], self.env["NUVEX_LINK_SERVER"]
         self.env.update(extra_env or {})
         self.base_url = base_url
-        self.arguments = list(arguments)
+        self.python = python
+        # An installed extension is enabled by its own configuration file.
+        self.arguments = ([] if installed else
+                          ["--ServerApp.jpserver_extensions", "nuvex_link_jupyter=True"])
+        self.arguments += list(arguments)
         self.log_path = folder / "jupyter.log"
         self.process = None
         self.port = None
@@ -122,8 +153,7 @@ class Jupyter:
         log = open(self.log_path, "ab")
         self.process = subprocess.Popen(
             [
-                "/usr/bin/python3", "-m", "jupyter_server",
-                "--ServerApp.jpserver_extensions", "nuvex_link_jupyter=True",
+                self.python, "-m", "jupyter_server",
                 "--allow-root", "--no-browser",
                 "--ServerApp.ip=127.0.0.1",
                 f"--ServerApp.port={free_port()}",
@@ -172,6 +202,12 @@ class Jupyter:
     def child_pid(self):
         return wait_until(lambda: self.child_pids(), START_DEADLINE, "the child process")[0]
 
+    def child_port(self):
+        """The port of the child that runs now, as the extension logged it."""
+        pid = self.child_pid()
+        found = re.search(rf"\(pid {pid}\) listens on 127\.0\.0\.1:(\d+)", self.log())
+        return int(found.group(1))
+
     def path(self, route):
         return self.base_url.rstrip("/") + "/" + route
 
@@ -191,6 +227,21 @@ class Jupyter:
             return Answer(answer.status, answer.headers, answer.read())
         finally:
             connection.close()
+
+    def log_in(self):
+        """A browser's login: the login page sets the XSRF cookie, the form sets the login one.
+        Answers the Cookie header that carries both, and the XSRF value."""
+        page = self.request("GET", "login", token="")
+        xsrf = re.search(r"_xsrf=([^;]+)", page.headers["Set-Cookie"]).group(1)
+        login = self.request(
+            "POST", "login", token="",
+            body=urllib.parse.urlencode({"password": self.token, "_xsrf": xsrf}).encode(),
+            headers={"Cookie": f"_xsrf={xsrf}",
+                     "Content-Type": "application/x-www-form-urlencoded"})
+        assert login.status == 302, login.body
+        cookies = "; ".join([f"_xsrf={xsrf}"] + [
+            value.split(";")[0] for value in login.headers.get_all("Set-Cookie")])
+        return cookies, xsrf
 
     def websocket_url(self, route, token=None):
         token = self.token if token is None else token

@@ -1,11 +1,11 @@
 """nuvex-link's routes served by a real Jupyter server through the extension."""
 
+import http.client
 import io
 import json
 import os
 import re
 import tarfile
-import urllib.parse
 import signal
 import socket
 import time
@@ -121,17 +121,7 @@ class TestLogin:
         assert refused.value.status_code == 403
 
     def test_the_login_cookie_works_with_jupyters_xsrf_rule(self, jupyter):
-        # A browser's login: the login page sets the XSRF cookie, the form sets the login one.
-        page = jupyter.request("GET", "login", token="")
-        xsrf = re.search(r"_xsrf=([^;]+)", page.headers["Set-Cookie"]).group(1)
-        login = jupyter.request(
-            "POST", "login", token="",
-            body=urllib.parse.urlencode({"password": jupyter.token, "_xsrf": xsrf}).encode(),
-            headers={"Cookie": f"_xsrf={xsrf}",
-                     "Content-Type": "application/x-www-form-urlencoded"})
-        assert login.status == 302
-        cookies = "; ".join([f"_xsrf={xsrf}"] + [
-            value.split(";")[0] for value in login.headers.get_all("Set-Cookie")])
+        cookies, xsrf = jupyter.log_in()
 
         info = jupyter.request("GET", "nuvex-link/server/info", token="",
                                headers={"Cookie": cookies})
@@ -190,6 +180,30 @@ class TestDescribesJupyter:
         arguments = open(f"/proc/{jupyter.child_pid()}/cmdline", "rb").read().split(b"\0")
         assert b"--token" not in arguments
         assert b"--host-pid" in arguments and b"--parent-fd" in arguments
+
+    def test_the_childs_token_is_in_neither_its_command_line_nor_its_environment(self, jupyter):
+        child, port = jupyter.child_pid(), jupyter.child_port()
+        arguments = open(f"/proc/{child}/cmdline", "rb").read().split(b"\0")
+        environment = open(f"/proc/{child}/environ", "rb").read().split(b"\0")
+        assert b"--token-fd" in arguments
+        assert not any(entry.startswith(b"NUVEX_LINK_TOKEN=") for entry in environment)
+        # Whatever the token is, none of these texts is it.
+        candidates = {part.decode(errors="replace") for part in arguments if part}
+        candidates |= {entry.partition(b"=")[2].decode(errors="replace")
+                       for entry in environment if entry}
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+        try:
+            for candidate in candidates:
+                if not candidate.isprintable():
+                    continue
+                connection.request("GET", "/nuvex-link/server/info",
+                                   headers={"Authorization": f"token {candidate}"})
+                answer = connection.getresponse()
+                answer.read()
+                assert answer.status == 403, candidate
+        finally:
+            connection.close()
+        assert jupyter.request("GET", "nuvex-link/server/info").status == 200
 
 
 def make_cache(folder, size):
@@ -409,3 +423,14 @@ class TestLifecycle:
         assert jupyter.request("GET", "api/status").status == 200
         failures = [line for line in jupyter.log().splitlines() if "cannot start" in line]
         assert len(failures) == 1
+
+    def test_settings_on_jupyters_command_line_win_over_the_environment(
+            self, start_jupyter, tmp_path):
+        silent = tmp_path / "silent-server"
+        silent.write_text("#!/bin/sh\nexec sleep 60\n")
+        silent.chmod(0o755)
+        jupyter = start_jupyter(wait_for_child=False, arguments=[
+            f"--NuvexLink.server_binary={silent}", "--NuvexLink.start_timeout=0.5"])
+        wait_until(lambda: "did not report its address" in jupyter.log(), 30,
+                   "the start timeout in the log")
+        assert f"{silent} did not report its address within 0.5 s" in jupyter.log()

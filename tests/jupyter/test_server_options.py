@@ -68,6 +68,34 @@ def test_the_token_option_still_wins_and_is_shown(start_server):
     assert server.get("/nuvex-link/cache/info", "ignored")[0] == 403
 
 
+def test_a_token_read_from_a_pipe_is_used_kept_out_of_the_banner_and_its_pipe_closed(
+        start_server):
+    read_end, write_end = os.pipe()
+    os.write(write_end, b"secret-from-a-pipe\n")
+    os.close(write_end)
+    server = start_server("--token-fd", str(read_end), pass_fds=(read_end,))
+    os.close(read_end)
+    assert b"secret-from-a-pipe" not in server.banner
+    assert "token" not in server.url
+    assert server.get("/nuvex-link/cache/info", "secret-from-a-pipe")[0] == 200
+    assert server.get("/nuvex-link/cache/info", "other")[0] == 403
+    assert not os.path.exists(f"/proc/{server.process.pid}/fd/{read_end}")
+
+
+@pytest.mark.parametrize("arguments, message", [
+    (["--token-fd", "917"], b"--token-fd 917 cannot be read: Bad file descriptor"),
+    (["--token-fd", "0"], b"--token-fd 0 held no token"),
+    (["--token-fd", "0", "--token", "t"], b"excludes"),
+])
+def test_a_token_fd_that_gives_no_token_is_refused(server_binary, tmp_path, arguments,
+                                                    message):
+    finished = subprocess.run(
+        [server_binary, "--port", "0", *arguments], capture_output=True, stdin=subprocess.DEVNULL,
+        env=dict(os.environ, JUPYTER_RUNTIME_DIR=str(tmp_path)), timeout=30)
+    assert finished.returncode != 0
+    assert message in finished.stderr, finished.stderr
+
+
 def test_host_pid_reports_that_servers_record_read_at_each_request(start_server, tmp_path):
     host_pid = os.getpid()
     server = start_server("--token", "t", "--host-pid", str(host_pid))

@@ -137,7 +137,8 @@ TEST(PipelinePage, ItsDataNeedsTheTokenButThePageAndItsFilesDoNot) {
 }
 
 TEST(PipelinePage, InsideJupyterSaysSoForTheHeaderToNameJupyterServer) {
-    TestServer server([](app::CommandLine& line) { line.host_pid = ::getpid(); });
+    // Another process stands for the notebook server: the one that started this test.
+    TestServer server([](app::CommandLine& line) { line.host_pid = ::getppid(); });
     EXPECT_THAT(server.get("/nuvex-link/view/").body,
                 testing::HasSubstr("<body data-host=\"jupyter\">"));
 }

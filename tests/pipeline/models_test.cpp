@@ -113,8 +113,7 @@ TEST(PipelineModel, ComponentsReadAsTextAreTheComponentsReadAsObjects) {
     }
     EXPECT_EQ(as_text.to_nuvexlink_dict(), as_objects.to_nuvexlink_dict());
     EXPECT_EQ(as_text.to_nuvexlink_dict(true), as_objects.to_nuvexlink_dict(true));
-    EXPECT_TRUE(pipeline::get_dag_update_info(as_text, as_objects)
-                    .updated_components.empty());
+    EXPECT_TRUE(pipeline::get_dag_update_info(as_text, as_objects).updated_components.empty());
     EXPECT_EQ(as_text.find_component("b"), &as_text.components()[1]);
 
     // A component that is not a usual one sends all of them down the object path, with its

@@ -1,8 +1,9 @@
+#include "pipeline/update_diff.hpp"
+
 #include <gtest/gtest.h>
 
 #include <boost/json/parse.hpp>
 
-#include "pipeline/update_diff.hpp"
 #include "support/pipelines.hpp"
 
 namespace {
@@ -17,8 +18,7 @@ NuvexLinkPipelineModel model(std::vector<json::object> components) {
     return NuvexLinkPipelineModel::from_json(make_pipeline("k1", std::move(components)));
 }
 
-json::array identifiers(
-    const std::vector<const pipeline::NuvexLinkComponentModel*>& components) {
+json::array identifiers(const std::vector<const pipeline::NuvexLinkComponentModel*>& components) {
     json::array ids;
     for (const auto* component : components) ids.push_back(json::string(component->identifier()));
     return ids;

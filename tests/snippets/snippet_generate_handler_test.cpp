@@ -7,7 +7,6 @@
 #include <filesystem>
 
 #include "base/json_io/json_reader.hpp"
-#include "page/extension_settings.hpp"
 #include "snippets/template_engine.hpp"
 #include "support/nested_json.hpp"
 #include "support/temp_dir.hpp"
@@ -17,7 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace json = boost::json;
-using page::get_settings;
 using test_support::HttpResponse;
 using test_support::TempDir;
 using test_support::TestServer;
@@ -40,8 +38,6 @@ void expect_answer(const HttpResponse& response, int status, std::string_view bo
 // A server whose snippets folder is a fresh one the test fills.
 class SnippetRenderTest : public testing::Test {
 protected:
-    SnippetRenderTest() { get_settings().snippets_dir = snippets_dir(); }
-
     fs::path snippets_dir() const { return folder_.path() / "snippets"; }
     void add_template(std::string_view category, std::string_view snippet_id,
                       std::string_view text) {
@@ -59,7 +55,7 @@ protected:
     }
 
     TempDir folder_{"nuvex-snippets"};
-    TestServer server_;
+    TestServer server_{[this](app::CommandLine& line) { line.snippets_dir = snippets_dir(); }};
 };
 
 }  // namespace
@@ -210,7 +206,6 @@ TEST_F(SnippetRenderTest, RefusesNamesThatWouldLeaveTheSnippetsFolder) {
 
 TEST(ShippedSnippets, RenderWithTheirDocumentedParameters) {
     TestServer server;
-    get_settings().snippets_dir = NUVEX_SNIPPETS_SOURCE_DIR;
     const struct {
         std::string_view category, snippet_id;
         json::object parameters;

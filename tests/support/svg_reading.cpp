@@ -61,8 +61,7 @@ SvgReading read_svg(std::string_view svg) {
     TempDir folder("nuvex-svg");
     const auto file = folder.path() / "drawing.svg";
     write_file(file, svg);
-    const auto output =
-        base::run_process({"/usr/bin/python3", "-c", kReader, file.string()});
+    const auto output = base::run_process({"/usr/bin/python3", "-c", kReader, file.string()});
     if (output.exit_status != 0)
         return {std::nullopt, output.standard_output + output.standard_error};
 

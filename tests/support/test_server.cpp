@@ -1,4 +1,3 @@
-#include "pipeline/dag_cabinet.hpp"
 #include "support/test_server.hpp"
 
 #include <gtest/gtest.h>
@@ -16,8 +15,9 @@
 #include <mutex>
 #include <thread>
 
-#include "host/server.hpp"
+#include "app/extension.hpp"
 #include "dag/dag_handler.hpp"
+#include "host/server.hpp"
 
 namespace test_support {
 namespace beast = boost::beast;
@@ -53,12 +53,16 @@ void expect_json_answer(const HttpResponse& response, int status, std::string_vi
     EXPECT_EQ(response.header("Content-Length"), std::to_string(response.body.size()));
 }
 
+// Each server has pipelines of its own, as a fresh process would.
 struct TestServer::Running {
-    Running(host::ServerOptions options) : server(std::move(options), app::make_routes()) {}
+    Running(const app::CommandLine& command_line, host::ServerOptions options)
+        : extension(command_line), server(std::move(options), app::make_routes(extension)) {}
+    app::Extension extension;
     host::Server server;
 };
 
-TestServer::TestServer(void (*adjust)(app::CommandLine&)) : folder_("nuvex-server") {
+TestServer::TestServer(const std::function<void(app::CommandLine&)>& adjust)
+    : folder_("nuvex-server") {
     runtime_dir_ = folder_.path() / "runtime";
     std::filesystem::create_directories(runtime_dir_);
     ::setenv("JUPYTER_RUNTIME_DIR", runtime_dir_.c_str(), 1);
@@ -73,12 +77,10 @@ TestServer::TestServer(void (*adjust)(app::CommandLine&)) : folder_("nuvex-serve
     if (adjust) adjust(command_line_);
     std::filesystem::create_directories(command_line_.root_dir);
 
-    // Each server starts with no pipelines, as a fresh process would.
-    pipeline::dag_cabinet.clear();
     app::configure(command_line_);
     auto options = app::server_options(command_line_);
     options.runtime_dir = runtime_dir_;
-    running_ = std::make_unique<Running>(std::move(options));
+    running_ = std::make_unique<Running>(command_line_, std::move(options));
     running_->server.start();
 }
 

@@ -5,6 +5,7 @@
 #include <boost/json/value.hpp>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -36,7 +37,7 @@ class TestServer {
 public:
     // Starts the server; `adjust` may change the command line before it is applied
     // (root_dir, temp_dir, snippets_dir and veyra_settings point into a fresh folder).
-    explicit TestServer(void (*adjust)(app::CommandLine&) = nullptr);
+    explicit TestServer(const std::function<void(app::CommandLine&)>& adjust = {});
     ~TestServer();
 
     unsigned short port() const;

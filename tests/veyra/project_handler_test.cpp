@@ -2,18 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include "veyra/client/veyra_settings.hpp"
 #include "support/fake_platform.hpp"
 #include "support/test_server.hpp"
+#include "veyra/client/veyra_settings.hpp"
 
 namespace {
 
 using namespace std::chrono_literals;
-using veyra::client::veyra_settings;
 using test_support::expect_json_answer;
 using test_support::FakePlatform;
 using test_support::HttpResponse;
 using test_support::TestServer;
+using veyra::client::veyra_settings;
 
 constexpr const char* kProjects = "/nuvex-link/veyra/projects";
 

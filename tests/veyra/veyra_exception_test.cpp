@@ -7,8 +7,8 @@
 namespace veyra {
 namespace {
 
-using host::HTTPStatus;
 using client::refused_request_text;
+using host::HTTPStatus;
 
 constexpr const char* kUrl = "http://127.0.0.1:9000/v1/auth/login";
 

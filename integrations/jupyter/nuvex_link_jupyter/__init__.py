@@ -2,17 +2,26 @@
 
 On load the extension starts nuvex-link-server as a child process on loopback and relays every
 ``<base_url>nuvex-link/...`` request and websocket to it, behind Jupyter's own login. The child
-describes this Jupyter server (its runtime record, root folder and kernels), not itself.
+describes this Jupyter server (its runtime record, root folder and kernels), not itself. Its
+settings are the `NuvexLink` section of Jupyter's configuration (see settings.py).
 """
 
 import atexit
+import importlib.metadata
 
 from jupyter_server.utils import url_path_join
 from tornado.ioloop import IOLoop
 
 from .child_server import ChildServer
 from .http_proxy import HttpProxyHandler
+from .settings import NuvexLink
 from .websocket_proxy import ChannelProxyHandler
+
+try:
+    __version__ = importlib.metadata.version("nuvex-link-jupyter")
+except importlib.metadata.PackageNotFoundError:
+    # Loaded from the source tree, not installed.
+    __version__ = ""
 
 
 def _jupyter_server_extension_points():
@@ -20,7 +29,8 @@ def _jupyter_server_extension_points():
 
 
 def _load_jupyter_server_extension(serverapp):
-    child = ChildServer(serverapp.log, serverapp.runtime_dir, serverapp.root_dir)
+    settings = NuvexLink(parent=serverapp)
+    child = ChildServer(serverapp.log, settings, serverapp.runtime_dir, serverapp.root_dir)
     base_url = serverapp.web_app.settings["base_url"]
     routes = url_path_join(base_url, "nuvex-link")
     handler_settings = {"child": child}

@@ -4,16 +4,14 @@ knows, watched, and started again with backoff whenever it stops."""
 import asyncio
 import os
 import secrets
-import shutil
 import signal
 import subprocess
 import urllib.parse
 
-SERVER_VARIABLE = "NUVEX_LINK_SERVER"
-# The child reads its token from here and removes it from its environment; neither its
-# command line (visible to every user in ps) nor its start-up banner shows it.
+from .settings import SERVER_NAME
+
+# A token of this process's own would otherwise be inherited; the child's comes through a pipe.
 TOKEN_VARIABLE = "NUVEX_LINK_TOKEN"
-READY_TIMEOUT = 30.0
 FIRST_BACKOFF = 0.5
 LONGEST_BACKOFF = 30.0
 
@@ -35,9 +33,24 @@ def _describe_exit(returncode):
     return f"exit status {returncode}"
 
 
+def _pipe_holding(data):
+    """The read end of a pipe that holds `data` and then ends."""
+    read_end, write_end = os.pipe()
+    try:
+        # Far below a pipe's capacity, so the write completes without a reader.
+        os.write(write_end, data)
+    except OSError:
+        os.close(read_end)
+        raise
+    finally:
+        os.close(write_end)
+    return read_end
+
+
 class ChildServer:
-    def __init__(self, log, runtime_dir, root_dir):
+    def __init__(self, log, settings, runtime_dir, root_dir):
         self._log = log
+        self._settings = settings
         self._runtime_dir = runtime_dir
         self._root_dir = root_dir
         self._port = None
@@ -98,23 +111,32 @@ class ChildServer:
             backoff = min(backoff * 2, LONGEST_BACKOFF)
 
     def _binary(self):
-        binary = os.environ.get(SERVER_VARIABLE) or shutil.which("nuvex-link-server")
+        binary = self._settings.find_server_binary()
         if not binary:
             raise _StartFailure(
-                "nuvex-link-server was not found: set NUVEX_LINK_SERVER to its path "
-                "or put it on the PATH"
+                f"{SERVER_NAME} was not found: set c.NuvexLink.server_binary or "
+                "NUVEX_LINK_SERVER to its path, or put it on the PATH"
             )
         return binary
 
     async def _run_once(self):
         """Runs one child until it exits and answers its return code."""
         binary = self._binary()
+        timeout = self._settings.start_timeout
         token = secrets.token_urlsafe(32)
         # The child stops when this pipe ends: when this process closes it or dies, even by
         # SIGKILL. The write end is not inherited by any child process.
         read_end, write_end = os.pipe()
+        environment = {name: value for name, value in os.environ.items()
+                       if name != TOKEN_VARIABLE}
+        environment["JUPYTER_RUNTIME_DIR"] = self._runtime_dir
         try:
+            token_read_end = None
             try:
+                # The token goes through a pipe of its own, read by the child to its end: it is
+                # then in neither the child's command line (every user's ps shows it) nor its
+                # environment.
+                token_read_end = _pipe_holding(token.encode())
                 process = await asyncio.create_subprocess_exec(
                     binary,
                     "--ip", "127.0.0.1",
@@ -122,28 +144,29 @@ class ChildServer:
                     "--root-dir", self._root_dir,
                     "--host-pid", str(os.getpid()),
                     "--parent-fd", str(read_end),
+                    "--token-fd", str(token_read_end),
+                    *self._settings.server_arguments(),
                     stdin=subprocess.DEVNULL,
                     stdout=subprocess.PIPE,
-                    env=dict(
-                        os.environ,
-                        **{TOKEN_VARIABLE: token, "JUPYTER_RUNTIME_DIR": self._runtime_dir},
-                    ),
-                    pass_fds=(read_end,),
+                    env=environment,
+                    pass_fds=(read_end, token_read_end),
                 )
             except OSError as error:
                 raise _StartFailure(f"cannot start {binary}: {error.strerror}") from None
             finally:
                 os.close(read_end)
+                if token_read_end is not None:
+                    os.close(token_read_end)
             self._process = process
             if self._stopped:
                 process.send_signal(signal.SIGTERM)
             try:
-                port = await asyncio.wait_for(self._read_port(process.stdout), READY_TIMEOUT)
+                port = await asyncio.wait_for(self._read_port(process.stdout), timeout)
             except asyncio.TimeoutError:
                 process.kill()
                 await process.wait()
                 raise _StartFailure(
-                    f"{binary} did not report its address within {READY_TIMEOUT:.0f} s"
+                    f"{binary} did not report its address within {timeout:g} s"
                 ) from None
             if port is None:
                 returncode = await process.wait()

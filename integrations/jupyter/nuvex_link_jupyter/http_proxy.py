@@ -48,19 +48,30 @@ class _AnswerRelay(httputil.HTTPMessageDelegate):
     def finish(self):
         self.complete = True
 
+    def abandon(self):
+        """The browser went away: closing the child's connection ends the read of its answer,
+        and the child stops sending."""
+        self.browser_gone = True
+        self._child_stream.close()
+
     async def _send(self, flush):
         try:
             await flush()
         except iostream.StreamClosedError:
-            # The browser went away: closing the child's connection ends the read of its
-            # answer, and the child stops sending.
-            self.browser_gone = True
-            self._child_stream.close()
+            self.abandon()
 
 
 class HttpProxyHandler(APIHandler):
     def initialize(self, child):
         self._child = child
+        self._answer_relay = None
+
+    def on_connection_close(self):
+        # Also while nothing is being sent: the child may take long before its first byte (an
+        # export builds its archive first), and its connection must not wait for that.
+        super().on_connection_close()
+        if self._answer_relay is not None:
+            self._answer_relay.abandon()
 
     @web.authenticated
     async def get(self):
@@ -96,7 +107,7 @@ class HttpProxyHandler(APIHandler):
         body = self.request.body
         if body or self.request.method in ("POST", "PUT", "PATCH"):
             headers["Content-Length"] = str(len(body))
-        relay = _AnswerRelay(self, stream)
+        relay = self._answer_relay = _AnswerRelay(self, stream)
         try:
             connection.write_headers(
                 httputil.RequestStartLine(self.request.method, child_target(self), "HTTP/1.1"),

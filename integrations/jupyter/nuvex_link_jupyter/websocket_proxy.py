@@ -1,9 +1,12 @@
 """Relays a kernel's websocket channel to the child's, after Jupyter's login.
 
 The connection to the child is made before the browser's upgrade is accepted, so a missing
-child is a 503 and a refusal by the child is its own status. Messages pass both ways whatever
-their size (tornado's default limit of 10 MiB would drop a large pipeline update), one at a
-time: the next message is read only once the previous one was handed to the other side."""
+child is a 503 and a refusal by the child is its own status; it is made only for a handshake
+tornado will take (logged in, an upgrade, an allowed origin), and closed as soon as the
+browser's websocket ends or its handshake fails anyway, so no refused or finished websocket
+holds a connection to the child. Messages pass both ways whatever their size (tornado's
+default limit of 10 MiB would drop a large pipeline update), one at a time: the next message
+is read only once the previous one was handed to the other side."""
 
 import asyncio
 import sys
@@ -37,6 +40,10 @@ class ChannelProxyHandler(websocket.WebSocketHandler, JupyterHandler):
     async def get(self, *args, **kwargs):
         if self.current_user is None:
             raise web.HTTPError(403)
+        if not self._handshake_acceptable():
+            # Tornado answers the refusal itself.
+            await super().get(*args, **kwargs)
+            return
         address = child_address(self, self._child)
         if address is None:
             return
@@ -60,7 +67,24 @@ class ChannelProxyHandler(websocket.WebSocketHandler, JupyterHandler):
         except (OSError, iostream.StreamClosedError, websocket.WebSocketError) as error:
             answer_unavailable(self, f"Cannot reach nuvex-link-server: {error}")
             return
-        await super().get(*args, **kwargs)
+        try:
+            # Returns when the browser's websocket has ended, or at once when tornado refused
+            # the handshake after all.
+            await super().get(*args, **kwargs)
+        finally:
+            self._child_connection.close()
+
+    def _handshake_acceptable(self):
+        """What tornado checks before it takes a websocket handshake."""
+        headers = self.request.headers
+        connection = [part.strip().lower() for part in headers.get("Connection", "").split(",")]
+        return (
+            headers.get("Upgrade", "").lower() == "websocket"
+            and "upgrade" in connection
+            and "Sec-WebSocket-Key" in headers
+            and headers.get("Sec-WebSocket-Version") in ("7", "8", "13")
+            and self.check_origin()
+        )
 
     def open(self, *args, **kwargs):
         self._child_relay = asyncio.ensure_future(self._relay_child_messages())

@@ -10,8 +10,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
-#include <set>
 #include <utility>
 
 extern char** environ;
@@ -96,12 +94,6 @@ private:
     posix_spawnattr_t attributes_;
 };
 
-// The children still running, so that a stopping server can end them; a pid leaves the set
-// before it is reaped, so it is never reused while listed.
-std::mutex running_mutex;
-std::set<pid_t> running_children;
-bool stopping = false;
-
 // Reaps the child; if we leave early (an allocation failed while reading), it is killed first
 // so that no process outlives the call.
 class Child {
@@ -117,6 +109,14 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
+    // Returns once the child has ended; it stays unreaped, so its pid is not reused yet.
+    void wait_until_ended() noexcept {
+        siginfo_t ended{};
+        while (::waitid(P_PID, static_cast<id_t>(pid_), &ended, WEXITED | WNOWAIT) < 0 &&
+               errno == EINTR) {
+        }
+    }
+
     // The exit status, or minus the signal that ended the child.
     int wait() {
         int status = 0;
@@ -130,14 +130,6 @@ public:
 
 private:
     bool reap(int& status) noexcept {
-        siginfo_t ended{};
-        while (::waitid(P_PID, static_cast<id_t>(pid_), &ended, WEXITED | WNOWAIT) < 0 &&
-               errno == EINTR) {
-        }
-        {
-            const std::lock_guard lock(running_mutex);
-            running_children.erase(pid_);
-        }
         pid_t reaped;
         do {
             reaped = ::waitpid(pid_, &status, 0);
@@ -176,7 +168,7 @@ void drain(FileDescriptor& output, FileDescriptor& error, ProcessOutput& result)
 
 }  // namespace
 
-ProcessOutput run_process(const std::vector<std::string>& argv) {
+ProcessOutput run_process(const std::vector<std::string>& argv, const std::stop_token& stop) {
     if (argv.empty()) throw ProcessStartError("Could not start a program: no program named");
     Pipe output = make_pipe(argv);
     Pipe error = make_pipe(argv);
@@ -187,17 +179,15 @@ ProcessOutput run_process(const std::vector<std::string>& argv) {
         arguments.push_back(const_cast<char*>(argument.c_str()));
     arguments.push_back(nullptr);
 
+    if (stop.stop_requested()) {
+        throw ProcessStartError("Could not start " + argv.front() + ": the server is stopping");
+    }
     pid_t pid = -1;
     {
         SpawnSetup setup(output.write_end.get(), error.write_end.get());
-        const std::lock_guard lock(running_mutex);
-        if (stopping) {
-            throw ProcessStartError("Could not start " + argv.front() + ": the server is stopping");
-        }
         const int spawn_error = ::posix_spawnp(&pid, arguments.front(), setup.actions(),
                                                setup.attributes(), arguments.data(), environ);
         if (spawn_error != 0) throw ProcessStartError(start_failure(argv, spawn_error));
-        running_children.insert(pid);
     }
     Child child(pid);
     // Only the child may hold the write ends now, so end of file means it closed them.
@@ -205,15 +195,15 @@ ProcessOutput run_process(const std::vector<std::string>& argv) {
     error.write_end.reset();
 
     ProcessOutput result;
-    drain(output.read_end, error.read_end, result);
+    {
+        // A stop request ends the child early. The callback goes before the child is reaped,
+        // so it never signals a pid that was reused.
+        const std::stop_callback end_on_stop(stop, [pid] { ::kill(pid, SIGTERM); });
+        drain(output.read_end, error.read_end, result);
+        child.wait_until_ended();
+    }
     result.exit_status = child.wait();
     return result;
-}
-
-void terminate_running_processes() {
-    const std::lock_guard lock(running_mutex);
-    stopping = true;
-    for (const pid_t pid : running_children) ::kill(pid, SIGTERM);
 }
 
 }  // namespace base

@@ -3,6 +3,7 @@
 // output and standard error separately and completely.
 
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,9 @@ public:
 
 // Starts argv[0] (searched on the PATH) with argv, standard input from /dev/null, and waits
 // for it. Both outputs are drained at once, so a program that writes much to either never
-// blocks. Safe to call from several threads at once.
-ProcessOutput run_process(const std::vector<std::string>& argv);
-
-// Ends the running children with SIGTERM and refuses new ones: a stopping server does not
-// wait for a long diff to finish on its own.
-void terminate_running_processes();
+// blocks. Safe to call from several threads at once. A stop request (a stopping server) ends
+// the program with SIGTERM, or keeps it from starting: no one waits for a long diff to end on
+// its own.
+ProcessOutput run_process(const std::vector<std::string>& argv, const std::stop_token& stop = {});
 
 }  // namespace base

@@ -14,8 +14,8 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "host/jupyter/runtime_dir.hpp"
 #include "base/json_io/json_text.hpp"
+#include "host/jupyter/runtime_dir.hpp"
 
 namespace host {
 namespace {
@@ -104,13 +104,7 @@ fs::path runtime_file_path(std::int64_t pid) {
 }
 
 // 0: this process.
-std::atomic<std::int64_t> described_process{0};
-
 }  // namespace
-
-void describe_host_process(std::int64_t pid) { described_process = pid; }
-
-bool describes_host_process() { return described_process != 0; }
 
 JupyterServerAppInfoModel JupyterServerAppInfoModel::from_object(const json::object& fields) {
     JupyterServerAppInfoModel model;
@@ -137,9 +131,8 @@ json::object JupyterServerAppInfoModel::dict() const {
             {"version", or_null(version)}};
 }
 
-JupyterServerAppInfo::JupyterServerAppInfo(std::optional<std::int64_t> pid) {
-    json::object fields = read_runtime_object(runtime_file_path(pid.value_or(
-        described_process != 0 ? described_process.load() : std::int64_t{::getpid()})));
+JupyterServerAppInfo::JupyterServerAppInfo(std::int64_t pid) {
+    json::object fields = read_runtime_object(runtime_file_path(pid));
     // Older servers name the root directory "notebook_dir".
     if (!fields.contains("root_dir") && fields.contains("notebook_dir")) {
         fields["root_dir"] = fields["notebook_dir"];

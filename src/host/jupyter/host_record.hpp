@@ -30,22 +30,15 @@ struct JupyterServerAppInfoModel {
     boost::json::object dict() const;
 };
 
-// Makes this server describe the notebook server with that process id instead of itself:
-// server info reports its runtime record and the dataset diff works in its root folder. Set
-// once at start, before requests are taken.
-void describe_host_process(std::int64_t pid);
-// Whether describe_host_process was called: the server runs inside a notebook server.
-bool describes_host_process();
-
 // Information of running Jupyter serverapp. Made per request: it reflects the runtime file at
 // the moment it is constructed.
 class JupyterServerAppInfo {
 public:
-    // Reads the runtime file of the server with that process id (default: the process given to
-    // describe_host_process, else this process).
+    // Reads the runtime file of the server with that process id: this server's own, or the
+    // notebook server's it serves (--host-pid).
     // Fails with a text naming the file when it is missing, unreadable, not a JSON object or
     // not a valid record.
-    explicit JupyterServerAppInfo(std::optional<std::int64_t> pid = std::nullopt);
+    explicit JupyterServerAppInfo(std::int64_t pid);
 
     boost::json::object dict() const { return _server_info.dict(); }
 

@@ -25,7 +25,7 @@ protected:
     }
     std::string failure_text() const {
         try {
-            JupyterServerAppInfo info;
+            const JupyterServerAppInfo info(::getpid());
         } catch (const std::exception& failure) {
             return failure.what();
         }
@@ -44,7 +44,7 @@ TEST_F(JupyterServerAppInfoTest, ReadsTheRecordOfThisOrAnotherServer) {
     write_file(runtime_file("nbserver-"), R"({"root_dir": "/ignored"})");
     // The current server's file wins; "root_dir" wins over "notebook_dir"; any number is
     // taken by its integer part; unknown keys are dropped; the order is fixed.
-    EXPECT_EQ(json_io::to_json_text(JupyterServerAppInfo().dict()),
+    EXPECT_EQ(json_io::to_json_text(JupyterServerAppInfo(::getpid()).dict()),
               R"({"base_url": "/", "hostname": "localhost", "password": false, "pid": 42, )"
               R"("port": 8888, "root_dir": "/new", "secure": false, "sock": "", )"
               R"("token": "t0k", "url": "http://127.0.0.1:8888/", "version": "2.7.0"})");

@@ -6,7 +6,8 @@
 #include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>
 
-#include "veyra/veyra_exception.hpp"
+#include "support/fake_platform.hpp"
+#include "support/temp_dir.hpp"
 #include "veyra/client/dataset.hpp"
 #include "veyra/client/errors.hpp"
 #include "veyra/client/model_registries.hpp"
@@ -14,8 +15,7 @@
 #include "veyra/client/users.hpp"
 #include "veyra/client/veyra_settings.hpp"
 #include "veyra/client/workspaces.hpp"
-#include "support/fake_platform.hpp"
-#include "support/temp_dir.hpp"
+#include "veyra/veyra_exception.hpp"
 
 namespace veyra::client {
 namespace {

@@ -22,16 +22,16 @@ public:
     explicit UnknownKernel(std::string_view kernel_id);
 };
 
-class BasePipelineExportHandler : public host::APIHandler {
+class BasePipelineExportHandler : public host::PlainHandler {
 public:
-    using host::APIHandler::APIHandler;
+    using host::PlainHandler::PlainHandler;
 
     // "json": 200 with the pipeline's JSON text as the body. "error": 400 {"message": text}.
     // A body key that is missing or of the wrong kind: 400 {"message": text naming the key}.
     void post(const host::PathArgs& path_args) final;
 
 protected:
-    virtual PipelineExport _get_pipeline(const std::string& kernel_id,
+    virtual PipelineExport get_pipeline(const std::string& kernel_id,
                                          const std::vector<std::string>& cell_ids,
                                          const std::string& ipynb_name) = 0;
 };

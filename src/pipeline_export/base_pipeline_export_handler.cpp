@@ -1,4 +1,4 @@
-#include "pipeline_export/pipeline_export_request.hpp"
+#include "pipeline_export/base_pipeline_export_handler.hpp"
 
 #include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
@@ -61,7 +61,7 @@ void BasePipelineExportHandler::post(const host::PathArgs&) {
 
     std::optional<PipelineExport> exported;
     try {
-        exported = _get_pipeline(kernel_id, cell_ids, ipynb_name);
+        exported = get_pipeline(kernel_id, cell_ids, ipynb_name);
     } catch (const UnknownKernel& failure) {
         finish_with_json(*this, host::HTTPStatus::NOT_FOUND, message_of(failure.what()));
         return;

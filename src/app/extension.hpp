@@ -1,0 +1,33 @@
+#pragma once
+// What the extension's capabilities share for the life of a server: the pipeline store and the
+// folders and settings chosen at start. One owner (main, or a test) keeps it while the server
+// runs; the route table lends each handler the parts it uses.
+
+#include <cstdint>
+#include <filesystem>
+
+#include "app/command_line.hpp"
+#include "pipeline/dag_cabinet.hpp"
+
+namespace app {
+
+struct Extension {
+    explicit Extension(const CommandLine& command_line);
+    Extension(const Extension&) = delete;
+    Extension& operator=(const Extension&) = delete;
+
+    pipeline::DagCabinet dag_cabinet;
+    // Pipeline caches live below its "pipelines" folder.
+    std::filesystem::path app_temp_directory;
+    std::filesystem::path snippets_dir;
+    // The pipeline page: index.html and its static/ files.
+    std::filesystem::path web_dir;
+    // The notebook server described by server info and whose root the dataset diff reads:
+    // this process, or the one given by --host-pid.
+    std::int64_t host_pid;
+};
+
+// Every route of the server, lending the handlers what they use of the extension.
+host::RouteTable make_routes(Extension& extension);
+
+}  // namespace app
