@@ -15,6 +15,7 @@
 #include <unordered_map>
 
 #include "base/json_io/json_text.hpp"
+#include "base/text/utf8.hpp"
 #include "base/process/child_process.hpp"
 #include "datasets/rsync_itemized.hpp"
 #include "host/jupyter/host_record.hpp"
@@ -181,7 +182,7 @@ void DataSetDiffBaseHandler::run_rsync(const RsyncCommand& cmd, RsyncResults& re
     } catch (const base::ProcessStartError& failure) {
         run.text = failure.what();
     }
-    if (!json_io::is_valid_utf8(run.text)) {
+    if (!base::is_valid_utf8(run.text)) {
         throw std::runtime_error("The output of \"" + cmd.text() + "\" is not valid UTF-8");
     }
     results.store(key, std::move(run));

@@ -6,6 +6,7 @@
 
 #include "base/json_io/json_reader.hpp"
 #include "base/json_io/json_text.hpp"
+#include "base/text/utf8.hpp"
 #include "base/logging/log.hpp"
 #include "host/exchange.hpp"
 #include "host/http_error.hpp"
@@ -100,7 +101,7 @@ std::optional<std::string> APIHandler::get_query_argument(std::string_view name,
     const Fields& query = exchange_.request().query;
     for (auto at = query.rbegin(); at != query.rend(); ++at) {
         if (at->first != name) continue;
-        if (!json_io::is_valid_utf8(at->second)) {
+        if (!base::is_valid_utf8(at->second)) {
             throw HTTPError(400, "Invalid unicode in query argument " + std::string(name));
         }
         return at->second;

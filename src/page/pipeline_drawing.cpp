@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "base/text/utf8.hpp"
 #include "pipeline/status.hpp"
 
 extern "C" {
@@ -29,56 +30,6 @@ using pipeline::NuvexLinkComponentStatus;
 using pipeline::NuvexLinkDiskcacheStatus;
 
 constexpr std::size_t kLabelLength = 40;  // code points of a name shown in a box
-
-void append_utf8(std::string& out, std::uint32_t code_point) {
-    if (code_point < 0x80) {
-        out += static_cast<char>(code_point);
-    } else if (code_point < 0x800) {
-        out += static_cast<char>(0xC0 | (code_point >> 6));
-        out += static_cast<char>(0x80 | (code_point & 0x3F));
-    } else if (code_point < 0x10000) {
-        out += static_cast<char>(0xE0 | (code_point >> 12));
-        out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code_point & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code_point >> 18));
-        out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code_point & 0x3F));
-    }
-}
-
-// The code point at text[at], its length in bytes set in `size`; nullopt (size 1) for a byte
-// that does not start a well-formed UTF-8 sequence.
-std::optional<std::uint32_t> decode_utf8(std::string_view text, std::size_t at, std::size_t& size) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
-    const unsigned char lead = byte(0);
-    size = 1;
-    if (lead < 0x80) return lead;
-    std::size_t length = 0;
-    std::uint32_t code_point = 0;
-    std::uint32_t smallest = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2, code_point = lead & 0x1F, smallest = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, code_point = lead & 0x0F, smallest = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, code_point = lead & 0x07, smallest = 0x10000;
-    } else {
-        return std::nullopt;
-    }
-    if (at + length > text.size()) return std::nullopt;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) return std::nullopt;
-        code_point = (code_point << 6) | (byte(i) & 0x3F);
-    }
-    if (code_point < smallest || code_point > 0x10FFFF ||
-        (code_point >= 0xD800 && code_point <= 0xDFFF)) {
-        return std::nullopt;
-    }
-    size = length;
-    return code_point;
-}
 
 // The first `limit` code points of valid UTF-8, with an ellipsis when some were cut.
 std::string shortened(std::string_view text, std::size_t limit) {
@@ -251,14 +202,17 @@ std::string drawable_text(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
-        std::size_t size = 1;
-        const auto code_point = decode_utf8(text, at, size);
-        if (!code_point || *code_point == 0xFFFE || *code_point == 0xFFFF) {
-            append_utf8(out, 0xFFFD);
-        } else if (*code_point < 0x20) {
-            append_utf8(out, 0x2400 + *code_point);
-        } else if (*code_point == 0x7F) {
-            append_utf8(out, 0x2421);
+        const base::Utf8Sequence sequence = base::read_utf8(text, at);
+        // A byte that does not start a well-formed sequence stands alone.
+        const bool valid = sequence.fault == base::Utf8Fault::none;
+        const std::size_t size = valid ? sequence.length : 1;
+        const std::uint32_t code_point = sequence.code_point;
+        if (!valid || code_point == 0xFFFE || code_point == 0xFFFF) {
+            base::append_utf8(out, 0xFFFD);
+        } else if (code_point < 0x20) {
+            base::append_utf8(out, 0x2400 + code_point);
+        } else if (code_point == 0x7F) {
+            base::append_utf8(out, 0x2421);
         } else {
             out.append(text.substr(at, size));
         }

@@ -32,8 +32,8 @@ public:
 
 protected:
     virtual PipelineExport get_pipeline(const std::string& kernel_id,
-                                         const std::vector<std::string>& cell_ids,
-                                         const std::string& ipynb_name) = 0;
+                                        const std::vector<std::string>& cell_ids,
+                                        const std::string& ipynb_name) = 0;
 };
 
 }  // namespace pipeline_export

@@ -11,6 +11,7 @@
 
 #include "base/json_io/json_reader.hpp"
 #include "base/json_io/json_text.hpp"
+#include "base/text/utf8.hpp"
 #include "fuzz_check.hpp"
 #include "same_json.hpp"
 
@@ -38,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     boost::system::error_code error;
     const auto as_string = boost::json::parse(quoted, error);
     check(!error && as_string.is_string());
-    if (json_io::is_valid_utf8(input)) check(as_string.get_string() == input);
+    if (base::is_valid_utf8(input)) check(as_string.get_string() == input);
 
     const auto document = boost::json::parse(input, error, {}, json_io::reader_parse_options());
     if (error) return 0;

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <system_error>
 
+#include "base/text/utf8.hpp"
+
 namespace json_io {
 namespace {
 
@@ -30,33 +32,6 @@ void append_code_point(std::string& out, std::uint32_t code_point) {
     } else {
         append_u_escape(out, code_point);
     }
-}
-
-// Decodes one UTF-8 sequence at text[i]; returns its length, or 0 when it is not valid UTF-8.
-std::size_t decode_utf8(std::string_view text, std::size_t i, std::uint32_t& code_point) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    std::uint32_t minimum = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, code_point = lead & 0x1F, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, code_point = lead & 0x0F, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, code_point = lead & 0x07, minimum = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(k) & 0xC0) != 0x80) return 0;
-        code_point = (code_point << 6) | (byte(k) & 0x3F);
-    }
-    if (code_point < minimum || code_point > 0x10FFFF ||
-        (code_point >= 0xD800 && code_point <= 0xDFFF)) {
-        return 0;
-    }
-    return length;
 }
 
 // Bytes that are copied as they are: space to tilde other than '"' and '\\'. Everything else,
@@ -110,12 +85,12 @@ void append_json_string(std::string& out, std::string_view utf8) {
             }
             ++i;
         } else {
-            std::uint32_t code_point = 0;
-            const std::size_t length = decode_utf8(utf8, i, code_point);
+            const base::Utf8Sequence sequence = base::read_utf8(utf8, i);
             // A byte that is not UTF-8 is written as the replacement character, as a lenient
             // decoder would read it.
-            append_code_point(out, length ? code_point : 0xFFFD);
-            i += length ? length : 1;
+            const bool valid = sequence.fault == base::Utf8Fault::none;
+            append_code_point(out, valid ? sequence.code_point : 0xFFFD);
+            i += valid ? sequence.length : 1;
         }
     }
     out.push_back('"');
@@ -180,20 +155,6 @@ void append_integer(std::string& out, Integer number) {
 }
 
 }  // namespace
-
-bool is_valid_utf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        if (static_cast<unsigned char>(text[i]) < 0x80) {
-            ++i;
-            continue;
-        }
-        std::uint32_t code_point = 0;
-        const std::size_t length = decode_utf8(text, i, code_point);
-        if (length == 0) return false;
-        i += length;
-    }
-    return true;
-}
 
 void append_json_text(std::string& out, const boost::json::value& value) {
     switch (value.kind()) {

@@ -17,6 +17,5 @@ std::string to_json_text(const boost::json::value& value);
 void append_json_text(std::string& out, const boost::json::value& value);
 void append_json_string(std::string& out, std::string_view utf8);
 std::string format_float(double number);
-bool is_valid_utf8(std::string_view text);
 
 }  // namespace json_io

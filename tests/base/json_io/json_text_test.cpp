@@ -1,4 +1,5 @@
 #include "base/json_io/json_text.hpp"
+#include "base/text/utf8.hpp"
 
 #include <gtest/gtest.h>
 
@@ -54,11 +55,11 @@ TEST(JsonText, FloatsReadLikeShortestDecimal) {
 
 TEST(JsonText, Utf8Validity) {
     EXPECT_TRUE(
-        json_io::is_valid_utf8("plain caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"));
+        base::is_valid_utf8("plain caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"));
     // Cut off, overlong, surrogate, above U+10FFFF, stray continuation, never valid.
     for (const char* bad : {"\xC3", "\xE2\x82", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80",
                             "\xF4\x90\x80\x80", "\x80", "a\xFF", "\xF0\x9F\x98"}) {
-        EXPECT_FALSE(json_io::is_valid_utf8(bad)) << bad;
+        EXPECT_FALSE(base::is_valid_utf8(bad)) << bad;
     }
 }
 
