@@ -5,9 +5,11 @@
 #include "cache/cache_info_handler.hpp"
 #include "dag/dag_handler.hpp"
 #include "datasets/dataset_diff_handler.hpp"
+#include "page/component_cache_size.hpp"
 #include "page/graph_picture_handler.hpp"
 #include "page/kernel_list_handler.hpp"
 #include "page/page_files_handler.hpp"
+#include "page/page_redirect.hpp"
 #include "pipeline_export/pipeline_export_handler.hpp"
 #include "server_info/server_info_handler.hpp"
 #include "snippets/snippet_catalogue_handler.hpp"
@@ -57,13 +59,16 @@ host::RouteTable make_routes(Extension& extension) {
     routes.add("/nuvex-link/snippets/{category}/{snippet_id}", {"GET"},
                make_handler<snippets::SnippetHandler>(extension.snippet_catalogue,
                                                       extension.snippets_dir));
-    // The pipeline page. Its static files hold no user data and load without the token.
-    routes.add("/nuvex-link/view/", {"GET"},
-               make_handler<page::PipelinePageHandler>(extension.web_dir));
+    // The pipeline page. It and its static files hold no user data and load without the token.
+    routes.add_without_token("/nuvex-link/view", make_handler<page::PageRedirectHandler>());
+    routes.add_without_token("/nuvex-link/view/", make_handler<page::PipelinePageHandler>(
+                                                      extension.web_dir, extension.host_pid));
     routes.add("/nuvex-link/view/kernels", {"GET"},
                make_handler<page::PipelineKernelsHandler>(extension.dag_cabinet));
     routes.add("/nuvex-link/view/kernels/{kernel_id}/graph.svg", {"GET"},
                make_handler<page::PipelineGraphHandler>(extension.dag_cabinet));
+    routes.add("/nuvex-link/view/kernels/{kernel_id}/components/{component_id}/cache", {"GET"},
+               make_handler<page::ComponentCacheSizeHandler>(extension.dag_cabinet));
     routes.add_without_token("/nuvex-link/view/static/{file}",
                              make_handler<page::PipelinePageFileHandler>(extension.web_dir));
     return routes;

@@ -163,7 +163,8 @@ bool DAGHandler::store_pipeline(const std::string& kernel_id, json::object& body
         body["successful"] = update.dict();
     }
     pipeline::CabinetEntry entry{
-        std::make_shared<const NuvexLinkPipelineModel>(std::move(pipeline)), nullptr, nullptr};
+        std::make_shared<const NuvexLinkPipelineModel>(std::move(pipeline)), nullptr, nullptr,
+        nullptr};
     if (stored == dag_cabinet_.end()) {
         dag_cabinet_.emplace(kernel_id, std::move(entry));
     } else {

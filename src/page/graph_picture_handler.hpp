@@ -15,12 +15,16 @@ public:
     PipelineGraphHandler(host::Exchange& exchange, pipeline::DagCabinet& dag_cabinet)
         : CoroutineHandler(exchange), dag_cabinet_(dag_cabinet) {}
 
-    // The SVG of the kernel's pipeline, drawn once per stored pipeline; 404 for a kernel
-    // without one.
+    // The SVG of the kernel's pipeline, drawn once per stored pipeline by a layout that the
+    // requests for it share; 404 for a kernel without one; 422 with the reason when the layout
+    // stopped at its bounds, so the page lists the components instead.
     host::Task get(const host::PathArgs& path_args) override;
 
 private:
+    // Answers with what is kept for the stored pipeline (or 404); false when nothing is kept.
+    bool answer_from_store(const std::string& kernel_id);
     void finish_with_svg(std::shared_ptr<const std::string> svg);
+    void finish_without_picture(const std::string& failure);
 
     pipeline::DagCabinet& dag_cabinet_;
 };

@@ -1,5 +1,7 @@
 #include "page/page_files_handler.hpp"
 
+#include <unistd.h>
+
 #include <boost/json/object.hpp>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +21,9 @@ constexpr std::string_view kPagePolicy =
     "default-src 'self'; img-src 'self' data:; script-src 'self'; style-src 'self'; "
     "connect-src 'self'; object-src 'none'; base-uri 'none'; form-action 'none'; "
     "frame-ancestors 'none'";
+
+constexpr std::string_view kStandaloneMark = "data-host=\"standalone\"";
+constexpr std::string_view kHostedMark = "data-host=\"jupyter\"";
 
 std::optional<std::string> read_file(const std::filesystem::path& path) {
     std::error_code error;
@@ -69,9 +74,14 @@ void answer_missing(host::APIHandler& handler) {
 }  // namespace
 
 void PipelinePageHandler::get(const host::PathArgs&) {
-    const auto page = read_file(web_dir_ / "index.html");
+    auto page = read_file(web_dir_ / "index.html");
     if (!page) {
         throw std::runtime_error("The pipeline page is missing from " + web_dir_.string());
+    }
+    // The header names the notebook server the page runs in, whose version server info gives.
+    if (host_pid_ != ::getpid()) {
+        const auto mark = page->find(kStandaloneMark);
+        if (mark != std::string::npos) page->replace(mark, kStandaloneMark.size(), kHostedMark);
     }
     set_header("Content-Security-Policy", kPagePolicy);
     set_header("Referrer-Policy", "no-referrer");

@@ -102,6 +102,62 @@ private:
     std::unordered_set<std::string> used_;
 };
 
+// The strongly connected component of each node, numbered in the order Tarjan's algorithm
+// closes them (a component is closed after every component it leads to).
+std::vector<std::size_t> strongly_connected_components(
+    std::size_t node_count, const std::vector<std::pair<std::size_t, std::size_t>>& edges) {
+    std::vector<std::vector<std::size_t>> successors(node_count);
+    for (const auto& [from, to] : edges) successors[from].push_back(to);
+
+    // With an explicit stack: a pipeline may be a chain of thousands.
+    constexpr std::size_t unvisited = static_cast<std::size_t>(-1);
+    std::vector<std::size_t> index(node_count, unvisited), low(node_count, 0);
+    std::vector<std::size_t> component(node_count, unvisited);
+    std::vector<bool> on_stack(node_count, false);
+    std::vector<std::size_t> stack;
+    std::vector<std::pair<std::size_t, std::size_t>> calls;  // node, next successor
+    std::size_t next_index = 0;
+    std::size_t component_count = 0;
+    for (std::size_t root = 0; root < node_count; ++root) {
+        if (index[root] != unvisited) continue;
+        calls.push_back({root, 0});
+        while (!calls.empty()) {
+            auto& [node, next] = calls.back();
+            if (next == 0) {
+                index[node] = low[node] = next_index++;
+                stack.push_back(node);
+                on_stack[node] = true;
+            }
+            if (next < successors[node].size()) {
+                const std::size_t successor = successors[node][next++];
+                if (index[successor] == unvisited) {
+                    calls.push_back({successor, 0});
+                } else if (on_stack[successor]) {
+                    low[node] = std::min(low[node], index[successor]);
+                }
+                continue;
+            }
+            if (low[node] == index[node]) {
+                std::size_t member;
+                do {
+                    member = stack.back();
+                    stack.pop_back();
+                    on_stack[member] = false;
+                    component[member] = component_count;
+                } while (member != node);
+                ++component_count;
+            }
+            const std::size_t finished = node;
+            calls.pop_back();
+            if (!calls.empty()) {
+                auto& caller = calls.back().first;
+                low[caller] = std::min(low[caller], low[finished]);
+            }
+        }
+    }
+    return component;
+}
+
 // Graphviz's C interface takes mutable texts it does not change.
 char* c_text(const std::string& text) { return const_cast<char*>(text.c_str()); }
 
@@ -169,62 +225,63 @@ std::string graphviz_name(std::string_view identifier) { return escaped(identifi
 
 std::string graphviz_label(std::string_view text) { return escaped(text, true); }
 
+std::string hex_of(std::string_view bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        out += digits[static_cast<unsigned char>(c) >> 4];
+        out += digits[static_cast<unsigned char>(c) & 0xF];
+    }
+    return out;
+}
+
 std::vector<bool> edges_on_cycles(std::size_t node_count,
                                   const std::vector<std::pair<std::size_t, std::size_t>>& edges) {
-    std::vector<std::vector<std::size_t>> successors(node_count);
-    for (const auto& [from, to] : edges) successors[from].push_back(to);
-
-    // Tarjan's algorithm, with an explicit stack: a pipeline may be a chain of thousands.
-    constexpr std::size_t unvisited = static_cast<std::size_t>(-1);
-    std::vector<std::size_t> index(node_count, unvisited), low(node_count, 0);
-    std::vector<std::size_t> component(node_count, unvisited);
-    std::vector<bool> on_stack(node_count, false);
-    std::vector<std::size_t> stack;
-    std::vector<std::pair<std::size_t, std::size_t>> calls;  // node, next successor
-    std::size_t next_index = 0;
-    std::size_t component_count = 0;
-    for (std::size_t root = 0; root < node_count; ++root) {
-        if (index[root] != unvisited) continue;
-        calls.push_back({root, 0});
-        while (!calls.empty()) {
-            auto& [node, next] = calls.back();
-            if (next == 0) {
-                index[node] = low[node] = next_index++;
-                stack.push_back(node);
-                on_stack[node] = true;
-            }
-            if (next < successors[node].size()) {
-                const std::size_t successor = successors[node][next++];
-                if (index[successor] == unvisited) {
-                    calls.push_back({successor, 0});
-                } else if (on_stack[successor]) {
-                    low[node] = std::min(low[node], index[successor]);
-                }
-                continue;
-            }
-            if (low[node] == index[node]) {
-                std::size_t member;
-                do {
-                    member = stack.back();
-                    stack.pop_back();
-                    on_stack[member] = false;
-                    component[member] = component_count;
-                } while (member != node);
-                ++component_count;
-            }
-            const std::size_t finished = node;
-            calls.pop_back();
-            if (!calls.empty()) {
-                auto& caller = calls.back().first;
-                low[caller] = std::min(low[caller], low[finished]);
-            }
-        }
-    }
-
+    const auto component = strongly_connected_components(node_count, edges);
     std::vector<bool> on_cycle;
     on_cycle.reserve(edges.size());
     for (const auto& [from, to] : edges) on_cycle.push_back(component[from] == component[to]);
     return on_cycle;
+}
+
+std::vector<bool> edges_implied_by_paths(
+    std::size_t node_count, const std::vector<std::pair<std::size_t, std::size_t>>& edges) {
+    const auto component = strongly_connected_components(node_count, edges);
+    const std::size_t count =
+        node_count ? *std::max_element(component.begin(), component.end()) + 1 : 0;
+    // Components are numbered as Tarjan's algorithm closes them: every edge between two leads
+    // from a higher number to a lower one.
+    std::vector<std::vector<std::size_t>> successors(count);
+    for (const auto& [from, to] : edges) {
+        if (component[from] != component[to]) successors[component[from]].push_back(component[to]);
+    }
+    // reach[c]: the components c leads to, itself included, one bit each.
+    const std::size_t words = (count + 63) / 64;
+    std::vector<std::uint64_t> reach(count * words, 0);
+    std::set<std::pair<std::size_t, std::size_t>> kept;
+    for (std::size_t c = 0; c < count; ++c) {
+        auto& next = successors[c];
+        // Nearest first: a successor that leads to another has the higher number.
+        std::sort(next.begin(), next.end(), std::greater<>());
+        next.erase(std::unique(next.begin(), next.end()), next.end());
+        std::uint64_t* row = &reach[c * words];
+        for (const std::size_t successor : next) {
+            if ((row[successor / 64] >> (successor % 64)) & 1u) continue;
+            kept.insert({c, successor});
+            const std::uint64_t* from = &reach[successor * words];
+            for (std::size_t w = 0; w < words; ++w) row[w] |= from[w];
+        }
+        row[c / 64] |= std::uint64_t{1} << (c % 64);
+    }
+
+    std::vector<bool> implied;
+    implied.reserve(edges.size());
+    for (const auto& [from, to] : edges) {
+        implied.push_back(component[from] != component[to] &&
+                          !kept.contains({component[from], component[to]}));
+    }
+    return implied;
 }
 
 PipelineDrawing draw_pipeline(const pipeline::NuvexLinkPipelineModel& pipeline) {
@@ -247,7 +304,7 @@ PipelineDrawing draw_pipeline(const pipeline::NuvexLinkPipelineModel& pipeline) 
              graphviz_label(shortened(drawable_text(shown), kLabelLength)) + "\\n" +
                  graphviz_label(
                      status_line(component.execution_status(), component.diskcache_status())),
-             look.fill, look.line});
+             look.fill, look.line, false, "c-" + hex_of(component.identifier())});
         node_of_identifier.emplace(component.identifier(), drawing.nodes.size() - 1);
 
         std::vector<std::string> parents;
@@ -269,7 +326,7 @@ PipelineDrawing draw_pipeline(const pipeline::NuvexLinkPipelineModel& pipeline) 
                     {names.take(parent_id),
                      graphviz_label(shortened(drawable_text(parent_id), kLabelLength)) +
                          "\\nmissing",
-                     "#ffffff", "#8a8f98", true});
+                     "#ffffff", "#8a8f98", true, "c-" + hex_of(parent_id)});
                 parent = node_of_identifier.emplace(parent_id, drawing.nodes.size() - 1).first;
             }
             if (seen.insert({parent->second, child}).second)
@@ -277,8 +334,9 @@ PipelineDrawing draw_pipeline(const pipeline::NuvexLinkPipelineModel& pipeline) 
         }
     }
     const auto on_cycle = edges_on_cycles(drawing.nodes.size(), edges);
+    const auto implied = edges_implied_by_paths(drawing.nodes.size(), edges);
     for (std::size_t i = 0; i < edges.size(); ++i) {
-        drawing.edges.push_back({edges[i].first, edges[i].second, on_cycle[i]});
+        drawing.edges.push_back({edges[i].first, edges[i].second, on_cycle[i], implied[i]});
     }
     return drawing;
 }
@@ -322,20 +380,39 @@ std::string render_svg(const PipelineDrawing& drawing) {
         agset(node, c_text(std::string("label")), c_text(drawn.label));
         agset(node, c_text(std::string("fillcolor")), c_text(drawn.fill_color));
         agset(node, c_text(std::string("color")), c_text(drawn.line_color));
+        set_attribute(node, "id", drawn.element_id);
         if (drawn.missing) {
             set_attribute(node, "style", "rounded,dashed");
             set_attribute(node, "fontcolor", "#6b7280");
         }
         nodes.push_back(node);
     }
+    std::size_t implied = 0;
     for (const auto& drawn : drawing.edges) {
+        if (drawn.implied) {
+            ++implied;
+            continue;
+        }
         Agedge_t* edge = agedge(graph, nodes.at(drawn.parent), nodes.at(drawn.child), nullptr, 1);
+        set_attribute(edge, "id",
+                      "e-" + drawing.nodes[drawn.parent].element_id.substr(2) + "-" +
+                          drawing.nodes[drawn.child].element_id.substr(2));
         if (drawn.on_cycle) {
             set_attribute(edge, "color", "#d64545");
             set_attribute(edge, "penwidth", "2");
         } else if (drawing.nodes.at(drawn.parent).missing) {
             set_attribute(edge, "style", "dashed");
         }
+    }
+
+    if (implied) {
+        set_default(graph, AGRAPH, "label",
+                    std::to_string(implied) + (implied == 1 ? " read" : " reads") +
+                        " that a longer path already shows " + (implied == 1 ? "is" : "are") +
+                        " not drawn; a component's details list everything it reads.");
+        set_default(graph, AGRAPH, "fontname", "Helvetica");
+        set_default(graph, AGRAPH, "fontsize", "11");
+        set_default(graph, AGRAPH, "fontcolor", "#6b7280");
     }
 
     std::string engine = "dot";

@@ -20,6 +20,8 @@ struct CabinetEntry {
     std::shared_ptr<const std::string> full_update_text;
     // The pipeline's picture as SVG text, drawn on the first request for it.
     std::shared_ptr<const std::string> graph_svg;
+    // Or why it is not drawn (its layout stopped at its bounds).
+    std::shared_ptr<const std::string> graph_failure;
 };
 
 // Kernel id -> that kernel's current pipeline. Touched only on the handlers' strand.

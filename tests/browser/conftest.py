@@ -4,6 +4,7 @@ import json
 import os
 import secrets
 import shutil
+import socket
 import subprocess
 import tempfile
 import time
@@ -21,6 +22,13 @@ SERVER = os.environ.get("NUVEX_LINK_SERVER", "")
 ARTIFACTS = Path(os.environ.get("NUVEX_BROWSER_ARTIFACTS", tempfile.gettempdir()))
 
 
+def free_port():
+    """A loopback port free now, for a server that cannot report the one it took."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
 def wait_for(condition, timeout, what):
     """Polls condition until it gives something true; fails naming what was awaited."""
     deadline = time.monotonic() + timeout
@@ -34,22 +42,44 @@ def wait_for(condition, timeout, what):
 
 
 class Server:
-    def __init__(self, folder: Path, snippets: Path = None):
+    def __init__(self, folder: Path, root: Path = None, host_record: dict = None,
+                 snippets: Path = None):
+        """With host_record, the server runs as inside a notebook server: this process stands
+        for it, with that runtime record, and the server writes none of its own."""
         self.folder = folder
         self.token = secrets.token_hex(16)
-        self.root = folder / "root"
+        self.root = root or folder / "root"
         self.runtime = folder / "runtime"
         self.temp = folder / "temp"
         for path in (self.root, self.runtime, self.temp):
-            path.mkdir(parents=True)
+            path.mkdir(parents=True, exist_ok=path == root)
         environment = dict(os.environ, JUPYTER_RUNTIME_DIR=str(self.runtime))
+        port = 0
+        hosted = []
+        if host_record is not None:
+            (self.runtime / ("jpserver-%d.json" % os.getpid())).write_text(json.dumps(host_record))
+            port = free_port()
+            hosted = ["--host-pid", str(os.getpid())]
         self.process = subprocess.Popen(
-            [SERVER, "--port", "0", "--token", self.token, "--root-dir", str(self.root),
-             "--temp-dir", str(self.temp), "--veyra-settings", str(folder / "veyra.json")]
+            [SERVER, "--port", str(port), "--token", self.token, "--root-dir", str(self.root),
+             "--temp-dir", str(self.temp), "--veyra-settings", str(folder / "veyra.json")] + hosted
             + ([] if snippets is None else ["--snippets-dir", str(snippets)]),
             env=environment, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        record = wait_for(self._runtime_record, 20, "the server's runtime file")
-        self.base = "http://127.0.0.1:%d/nuvex-link/" % record["port"]
+        if host_record is None:
+            record = wait_for(self._runtime_record, 20, "the server's runtime file")
+            port = record["port"]
+        self.base = "http://127.0.0.1:%d/nuvex-link/" % port
+        if host_record is not None:
+            wait_for(self._answers, 20, "the server to answer")
+
+    def _answers(self):
+        if self.process.poll() is not None:
+            raise AssertionError("the server exited with %s" % self.process.returncode)
+        try:
+            with urllib.request.urlopen(self.base + "view/static/app.js", timeout=5) as response:
+                return response.status == 200
+        except OSError:
+            return False
 
     def _runtime_record(self):
         if self.process.poll() is not None:
@@ -102,6 +132,21 @@ def server(tmp_path):
     running = Server(tmp_path)
     yield running
     running.stop()
+
+
+@pytest.fixture
+def demo_folder_server(tmp_path):
+    """A server whose root folder reads as a demo folder, for the pictures in the README."""
+    plain = Path(tempfile.gettempdir()) / "nuvex-link-demo"
+    try:
+        plain.mkdir()
+        root = plain
+    except FileExistsError:
+        root = Path(tempfile.mkdtemp(prefix="nuvex-link-demo-"))
+    running = Server(tmp_path, root)
+    yield running
+    running.stop()
+    shutil.rmtree(root, ignore_errors=True)
 
 
 @pytest.fixture(scope="session")

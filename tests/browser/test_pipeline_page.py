@@ -1,6 +1,7 @@
 """The pipeline page in a real browser, against the real server."""
 
 import io
+import os
 import tarfile
 import time
 
@@ -116,8 +117,9 @@ def test_a_script_named_component_runs_no_script(server, browser):
         raise AssertionError("an alert opened: " + text)
     except NoAlertPresentException:
         pass
-    assert browser.execute_script(
-        "return [...document.scripts].every(s => s.src && new URL(s.src).pathname.includes('/view/static/'))")
+    # Only the page's own scripts, none that came with the data.
+    sources = browser.execute_script("return [...document.scripts].map(s => s.src)")
+    assert sources and all(source.startswith(server.base + "view/static/") for source in sources)
     assert browser.execute_script("return document.querySelectorAll('#graph img, #graph script').length") == 0
     labels = browser.execute_script(
         "return [...document.querySelectorAll('#graph svg text')].map(t => t.textContent)")
@@ -178,17 +180,20 @@ def demo_server(server):
     server.post_pipeline("8b7d44c0", [component("q", "query_events")], name="events.ipynb")
 
 
-def test_screenshots_at_laptop_and_narrow_widths(server, browser, artifacts):
+def test_screenshots_at_laptop_and_narrow_widths(demo_folder_server, browser, artifacts):
+    server = demo_folder_server
     demo_server(server)
     try:
         for width, height, name in ((1366, 1200, "pipeline-page.png"), (800, 1400, "pipeline-page-800.png")):
             browser.set_window_size(width, height)
-            browser.get(server.page_url("3f2c9a1e"))
+            browser.get(server.page_url("3f2c9a1e") + "#component=train")
             wait_for_nodes(browser, 8)
             WebDriverWait(browser, 10).until(
                 lambda d: d.find_element(By.ID, "diff-table").is_displayed())
             WebDriverWait(browser, 5).until(
                 lambda d: d.find_element(By.ID, "live-state").get_attribute("data-state") == "live")
+            WebDriverWait(browser, 5).until(
+                lambda d: d.find_element(By.ID, "details-name").text == "train_model")
             # Nothing sticks out sideways, and the token is nowhere on the page.
             assert browser.execute_script(
                 "return document.documentElement.scrollWidth <= window.innerWidth")
@@ -196,3 +201,18 @@ def test_screenshots_at_laptop_and_narrow_widths(server, browser, artifacts):
             browser.save_screenshot(str(artifacts / name))
     finally:
         browser.set_window_size(1366, 1000)
+
+
+def test_inside_jupyter_the_header_names_jupyter_server(tmp_path, browser):
+    hosted = Server(tmp_path, host_record={"version": "1.23.3", "root_dir": "/home/demo/notebooks",
+                                           "pid": os.getpid(), "base_url": "/"})
+    try:
+        hosted.post_pipeline("k1", [component("a", "load")])
+        browser.get(hosted.page_url("k1"))
+        wait_for_nodes(browser, 1)
+        WebDriverWait(browser, 5).until(
+            lambda d: d.find_element(By.ID, "server-line").text.startswith("Jupyter Server"))
+        assert browser.find_element(By.ID, "server-line").text == \
+            "Jupyter Server 1.23.3 · /home/demo/notebooks"
+    finally:
+        hosted.stop()

@@ -89,7 +89,7 @@ def test_a_hostile_snippet_stays_text_and_errors_read_as_the_route_words_them(br
     broken = snippets / "broken" / "syntax"
     broken.mkdir(parents=True)
     (broken / "snippet.jinja").write_text("{% for x in %}")
-    server = Server(tmp_path / "server", snippets)
+    server = Server(tmp_path / "server", snippets=snippets)
     try:
         browser.get(server.page_url())
         wait_for_catalogue(browser)

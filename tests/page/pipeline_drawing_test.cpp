@@ -12,6 +12,7 @@ namespace {
 
 using page::draw_pipeline;
 using page::drawable_text;
+using page::edges_implied_by_paths;
 using page::edges_on_cycles;
 using page::graphviz_label;
 using page::graphviz_name;
@@ -61,6 +62,54 @@ TEST(EdgesOnCycles, HandlesLongChainsWithoutRecursion) {
     edges.push_back({count - 1, 0});
     const auto on_cycle = edges_on_cycles(count, edges);
     EXPECT_EQ(std::count(on_cycle.begin(), on_cycle.end(), true), static_cast<long>(count));
+}
+
+TEST(EdgesImpliedByPaths, LeavesOnlyWhatNoLongerPathShowsAndKeepsCycles) {
+    // 0 -> 1 -> 2 -> 3, with 0 -> 2 and 0 -> 3 implied by the chain; 1 -> 4 -> 1 is a cycle
+    // beside 1 -> 5 -> 4, so 1 -> 4 stays (cycle edges are never implied); 6 -> 6 is a loop.
+    const std::vector<std::pair<std::size_t, std::size_t>> edges{
+        {0, 1}, {1, 2}, {2, 3}, {0, 2}, {0, 3}, {1, 4}, {4, 1}, {1, 5}, {5, 4}, {6, 6}, {3, 3}};
+    EXPECT_THAT(edges_implied_by_paths(7, edges),
+                testing::ElementsAre(false, false, false, true, true, false, false, false, false,
+                                     false, false));
+    // Taken between strongly connected components: 0 -> 5 is implied through the cycle
+    // 1 <-> 4; edges between the same two components are all kept.
+    EXPECT_THAT(edges_implied_by_paths(6, {{0, 1}, {1, 4}, {4, 1}, {4, 5}, {0, 5}, {0, 4}}),
+                testing::ElementsAre(false, false, false, false, true, false));
+}
+
+TEST(EdgesImpliedByPaths, ReducesAChainWhereEveryStepReadsTheFirst) {
+    constexpr std::size_t count = 3000;
+    std::vector<std::pair<std::size_t, std::size_t>> edges;
+    for (std::size_t i = 1; i < count; ++i) {
+        edges.push_back({i - 1, i});
+        if (i > 1) edges.push_back({0, i});
+    }
+    const auto implied = edges_implied_by_paths(count, edges);
+    EXPECT_EQ(std::count(implied.begin(), implied.end(), true), static_cast<long>(count - 2));
+    for (std::size_t i = 0; i < edges.size(); ++i) {
+        EXPECT_EQ(implied[i], edges[i].first == 0 && edges[i].second > 1) << i;
+    }
+}
+
+TEST(PipelineSvg, LeavesImpliedReadsOutSaysSoAndNamesElementsByIdentifier) {
+    const std::string svg =
+        pipeline_svg(pipeline_of({{"a", {}},
+                                  {"b", {}, "successful", "cached", {"a"}},
+                                  {"c", {}, "successful", "cached", {"a", "b"}},
+                                  {"d\"&", {}, "successful", "cached", {"c"}}}));
+    const auto reading = test_support::read_svg(svg);
+    ASSERT_TRUE(reading.drawing) << reading.failure;
+    EXPECT_TRUE(reading.drawing->edge("a", "b"));
+    EXPECT_TRUE(reading.drawing->edge("b", "c"));
+    EXPECT_FALSE(reading.drawing->edge("a", "c"));
+    EXPECT_THAT(svg, testing::HasSubstr("1 read that a longer path already shows is not drawn; "
+                                        "a component&#39;s details list everything it reads."));
+    // Ids carry the identifier's bytes in hex, whatever characters it has ("-" written as
+    // its character reference).
+    EXPECT_THAT(svg, testing::HasSubstr("id=\"c&#45;61\""));
+    EXPECT_THAT(svg, testing::HasSubstr("id=\"c&#45;642226\""));
+    EXPECT_THAT(svg, testing::HasSubstr("id=\"e&#45;63&#45;642226\""));
 }
 
 TEST(DrawPipeline, DrawsMissingParentsOnceAndRepeatedParentsAsOneEdge) {

@@ -3,6 +3,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "support/pipelines.hpp"
 #include "support/svg_reading.hpp"
@@ -111,26 +112,67 @@ TEST(PipelineKernelsRoute, ListsKernelsWithTheirCacheByKernelId) {
         R"({"kernel_id": "k2", "name": "pipeline", "components": 1, "cached": 0, "cache_bytes": 0}])");
 }
 
-TEST(PipelinePage, NeedsTheTokenButItsStaticFilesDoNot) {
+TEST(PipelinePage, ItsDataNeedsTheTokenButThePageAndItsFilesDoNot) {
     TestServer server;
     store_pipeline(server, "k1", pipeline_of_shapes({{"a", {}}}, {}));
-    for (const char* target : {"/nuvex-link/view/", "/nuvex-link/view/kernels",
-                               "/nuvex-link/view/kernels/k1/graph.svg"}) {
+    for (const char* target : {"/nuvex-link/view/kernels", "/nuvex-link/view/kernels/k1/graph.svg",
+                               "/nuvex-link/view/kernels/k1/components/a/cache"}) {
         test_support::expect_json_answer(server.get(target, /*with_token=*/false), 403,
                                          R"({"message": "Forbidden", "reason": null})");
     }
 
-    const auto page = server.get("/nuvex-link/view/");
+    // The page holds no data: a reload, with the token no longer in the address, loads it.
+    const auto page = server.get("/nuvex-link/view/", /*with_token=*/false);
     EXPECT_EQ(page.status, 200);
     EXPECT_EQ(page.header("Content-Type"), "text/html; charset=utf-8");
     EXPECT_THAT(page.header("Content-Security-Policy"), testing::StartsWith("default-src 'self'"));
     EXPECT_THAT(page.body, testing::HasSubstr("static/app.js"));
+    EXPECT_THAT(page.body, testing::HasSubstr("<body data-host=\"standalone\">"));
 
     const auto script = server.get("/nuvex-link/view/static/app.js", /*with_token=*/false);
     EXPECT_EQ(script.status, 200);
     EXPECT_EQ(script.header("Content-Type"), "text/javascript; charset=utf-8");
     EXPECT_EQ(server.get("/nuvex-link/view/static/style.css", false).header("Content-Type"),
               "text/css; charset=utf-8");
+}
+
+TEST(PipelinePage, InsideJupyterSaysSoForTheHeaderToNameJupyterServer) {
+    // Another process stands for the notebook server: the one that started this test.
+    TestServer server([](app::CommandLine& line) { line.host_pid = ::getppid(); });
+    EXPECT_THAT(server.get("/nuvex-link/view/").body,
+                testing::HasSubstr("<body data-host=\"jupyter\">"));
+}
+
+TEST(PipelinePage, WithoutItsSlashMovesToThePageKeepingKernelAndToken) {
+    TestServer server;
+    const auto moved = server.get("/nuvex-link/view?kernel_id=k%201&other=x");
+    EXPECT_EQ(moved.status, 301);
+    EXPECT_EQ(moved.header("Location"), "view/?token=" + server.token() + "&kernel_id=k%201");
+    const auto bare = server.get("/nuvex-link/view", /*with_token=*/false);
+    EXPECT_EQ(bare.status, 301);
+    EXPECT_EQ(bare.header("Location"), "view/");
+}
+
+TEST(ComponentCacheRoute, MeasuresOneComponentsCacheFolder) {
+    TestServer server;
+    const auto cache = server.temp_dir() / "pipelines" / "p" / "c1";
+    test_support::write_file(cache / "part.bin", std::string(1000, 'x'));
+    test_support::write_file(cache / "more" / "part.bin", std::string(24, 'y'));
+    store_pipeline(
+        server, "k1",
+        pipeline_of_shapes({{"c1", cache.string()}, {"c2", {}}, {"c3", (cache / "gone").string()}},
+                           {}));
+    const std::string base = "/nuvex-link/view/kernels/k1/components/";
+    test_support::expect_json_answer(server.get(base + "c1/cache"), 200,
+                                     R"({"identifier": "c1", "cache_bytes": 1024})");
+    test_support::expect_json_answer(server.get(base + "c2/cache"), 200,
+                                     R"({"identifier": "c2", "cache_bytes": null})");
+    test_support::expect_json_answer(server.get(base + "c3/cache"), 200,
+                                     R"({"identifier": "c3", "cache_bytes": 0})");
+    test_support::expect_json_answer(server.get(base + "c9/cache"), 404,
+                                     R"({"message": "component: 'c9' not found."})");
+    test_support::expect_json_answer(server.get("/nuvex-link/view/kernels/k9/components/c1/cache"),
+                                     404, R"({"message": "kernel_id: 'k9' not valid."})");
 }
 
 TEST(PipelinePage, ServesOnlyPlainStaticFileNames) {

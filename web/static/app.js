@@ -1,12 +1,15 @@
 // The pipeline page: lists the kernels that have a pipeline and shows the chosen one's graph,
 // redrawn on every update its websocket channel relays. Every text from the server is put in
-// the page as text, never as markup. The token is kept in memory only and sent only here.
+// the page as text, never as markup. The token leaves the address at once and is kept for the
+// tab only (sessionStorage, so a reload works), never in a cookie; it is sent only here.
 'use strict';
 
 const page = {
   token: '',
   kernels: [],
   kernelId: null,
+  componentId: null,   // the component chosen in the address
+  shownKernel: null,   // the kernel whose picture is shown
   socket: null,
   socketTimer: null,
   graphLoading: false,
@@ -52,24 +55,51 @@ function element(tag, className, text) {
   return node;
 }
 
-// --- The address: the token leaves it at once; kernel_id stays so a link can be shared.
+// --- The address: the token leaves it at once; kernel_id and the chosen component
+// ("#component=...") stay so a link can be shared.
+
+const kTokenKey = 'nuvex-link-token';
 
 function readAddress() {
   const params = new URLSearchParams(window.location.search);
-  page.token = params.get('token') || '';
-  params.delete('token');
+  const given = params.get('token');
+  if (given) {
+    try { window.sessionStorage.setItem(kTokenKey, given); } catch (ignored) { /* kept in memory */ }
+  }
+  let kept = null;
+  try { kept = window.sessionStorage.getItem(kTokenKey); } catch (ignored) { /* none */ }
+  page.token = given || kept || '';
   page.kernelId = params.get('kernel_id');
+  page.componentId = componentInAddress();
   writeAddress(page.kernelId, true);
 }
 
-function writeAddress(kernelId, replace) {
+function componentInAddress() {
+  const hash = new URLSearchParams(window.location.hash.slice(1));
+  return hash.get('component');
+}
+
+function addressOf(kernelId, componentId) {
   const params = new URLSearchParams(window.location.search);
   params.delete('token');
   if (kernelId === null) params.delete('kernel_id'); else params.set('kernel_id', kernelId);
   const query = params.toString();
-  const address = window.location.pathname + (query ? '?' + query : '');
+  const hash = componentId === null ? '' : '#' + new URLSearchParams({ component: componentId });
+  return window.location.pathname + (query ? '?' + query : '') + hash;
+}
+
+function writeAddress(kernelId, replace) {
+  const address = addressOf(kernelId, page.componentId);
   if (replace) window.history.replaceState({ kernelId }, '', address);
   else window.history.pushState({ kernelId }, '', address);
+}
+
+function writeComponentToAddress(componentId) {
+  page.componentId = componentId;
+  const address = addressOf(page.kernelId, componentId);
+  if (address !== window.location.pathname + window.location.search + window.location.hash) {
+    window.history.replaceState({ kernelId: page.kernelId }, '', address);
+  }
 }
 
 // --- Kernels
@@ -130,13 +160,15 @@ function renderSummary() {
 
 function selectKernel(kernelId, replace) {
   const changed = kernelId !== page.kernelId || !page.socket;
+  if (kernelId !== page.kernelId) page.componentId = null;
   page.kernelId = kernelId;
   writeAddress(kernelId, replace);
   renderKernels();
   renderSummary();
   showMessage('');
   if (changed) {
-    $('graph').replaceChildren();
+    page.shownKernel = null;
+    clearPicture();
     $('export-box').hidden = true;
     connectChannel();
   }
@@ -176,25 +208,40 @@ function svgFromText(text) {
   return document.importNode(root, true);
 }
 
+// The picture and the components it shows, fetched together; when the server could not draw
+// the picture, the components are listed with the reason.
 async function loadGraph() {
   if (page.kernelId === null) return;
   if (page.graphLoading) { page.graphStale = true; return; }
   page.graphLoading = true;
   const kernelId = page.kernelId;
   try {
-    const response = await api('view/kernels/' + encodeURIComponent(kernelId) + '/graph.svg');
+    const [pictureAnswer, pipelineAnswer] = await Promise.all([
+      api('view/kernels/' + encodeURIComponent(kernelId) + '/graph.svg'),
+      api('kernels/' + encodeURIComponent(kernelId)),
+    ]);
     if (kernelId !== page.kernelId) return;
-    if (!response.ok) throw new Error(await failureText(response));
-    const svg = svgFromText(await response.text());
-    svg.setAttribute('role', 'img');
-    svg.setAttribute('aria-label', 'Pipeline graph of kernel ' + kernelId);
+    if (pipelineAnswer.ok) takeComponents(await pipelineAnswer.json());
+    const sameKernel = page.shownKernel === kernelId;
+    page.shownKernel = kernelId;
+    if (pictureAnswer.ok) {
+      const svg = svgFromText(await pictureAnswer.text());
+      svg.setAttribute('role', 'img');
+      svg.setAttribute('aria-label', 'Pipeline graph of kernel ' + kernelId);
+      showPicture(svg, sameKernel);
+      showMessage('');
+    } else {
+      const reason = await failureText(pictureAnswer);
+      if (!pipelineAnswer.ok) throw new Error(reason);
+      showComponentList(reason);
+      showMessage('');
+    }
     const graph = $('graph');
-    graph.replaceChildren(svg);
     graph.dataset.version = String(Number(graph.dataset.version) + 1);
-    showMessage('');
+    restoreSelection(page.componentId, !sameKernel);
   } catch (error) {
     if (kernelId === page.kernelId) {
-      $('graph').replaceChildren();
+      clearPicture();
       showMessage(error.message);
     }
   } finally {
@@ -385,7 +432,9 @@ async function loadServerInfo() {
       list.append(element('dt', '', label));
       list.append(element('dd', '', value === null || value === undefined ? '—' : masked(String(value))));
     }
-    $('server-line').textContent = 'Nuvex Link server ' + (info.version || '') +
+    // Inside Jupyter, server info describes Jupyter's server, and so does its version.
+    const host = document.body.dataset.host === 'jupyter' ? 'Jupyter Server ' : 'Nuvex Link server ';
+    $('server-line').textContent = host + (info.version || '') +
       (info.root_dir ? ' · ' + info.root_dir : '');
   } catch (error) {
     list.append(element('dd', 'message', 'Cannot read the server information: ' + error.message));
@@ -394,11 +443,16 @@ async function loadServerInfo() {
 
 function start() {
   readAddress();
+  installPicture();
   $('refresh-kernels').addEventListener('click', loadKernels);
   $('refresh-diff').addEventListener('click', loadDatasetDiff);
   $('export-button').addEventListener('click', exportCache);
   $('download-json').addEventListener('click', () => {
     downloadPipelineJson().catch((error) => showMessage(error.message));
+  });
+  window.addEventListener('hashchange', () => {
+    const componentId = componentInAddress();
+    if (componentId !== picture.selected) selectComponent(componentId, true);
   });
   window.addEventListener('popstate', () => {
     const kernelId = new URLSearchParams(window.location.search).get('kernel_id');
