@@ -4,10 +4,9 @@ import json
 import os
 import secrets
 import shutil
-import socket
+import sys
 import subprocess
 import tempfile
-import time
 import urllib.error
 import urllib.parse
 import urllib.request
@@ -18,27 +17,11 @@ from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.support.ui import WebDriverWait
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "support"))
+from polling import free_port, wait_for  # noqa: E402  (the shared helpers)
+
 SERVER = os.environ.get("NUVEX_LINK_SERVER", "")
 ARTIFACTS = Path(os.environ.get("NUVEX_BROWSER_ARTIFACTS", tempfile.gettempdir()))
-
-
-def free_port():
-    """A loopback port free now, for a server that cannot report the one it took."""
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
-def wait_for(condition, timeout, what):
-    """Polls condition until it gives something true; fails naming what was awaited."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for " + what)
-        time.sleep(0.02)
 
 
 class Server:

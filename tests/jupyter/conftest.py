@@ -12,9 +12,8 @@ import os
 import pathlib
 import re
 import signal
-import socket
 import subprocess
-import time
+import sys
 import urllib.parse
 
 import pytest
@@ -23,25 +22,8 @@ REPOSITORY = pathlib.Path(__file__).resolve().parents[2]
 EXTENSION_DIR = REPOSITORY / "integrations" / "jupyter"
 START_DEADLINE = 60.0
 
-
-def wait_until(condition, deadline, what):
-    """Polls condition() until it answers something true; fails naming `what` at the deadline."""
-    end = time.monotonic() + deadline
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > end:
-            raise AssertionError(f"timed out after {deadline:.0f} s waiting for {what}")
-        time.sleep(0.05)
-
-
-def free_port():
-    # Jupyter writes the port it really took into its runtime record, which is what the tests
-    # read; should another process take this one first, Jupyter moves on to another.
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
+sys.path.insert(0, str(REPOSITORY / "tests" / "support"))
+from polling import free_port, wait_for  # noqa: E402  (the shared helpers)
 
 
 def process_alive(pid):
@@ -178,13 +160,13 @@ class Jupyter:
             except (FileNotFoundError, json.JSONDecodeError):
                 return None
 
-        self.port = wait_until(read_record, START_DEADLINE, "Jupyter's runtime record")["port"]
+        self.port = wait_for(read_record, START_DEADLINE, "Jupyter's runtime record")["port"]
         if wait_for_child:
             self.wait_for_child()
         return self
 
     def wait_for_child(self):
-        wait_until(
+        wait_for(
             lambda: self.request("GET", "nuvex-link/server/info").status == 200,
             START_DEADLINE,
             "the extension's child server",
@@ -200,7 +182,7 @@ class Jupyter:
         ]
 
     def child_pid(self):
-        return wait_until(lambda: self.child_pids(), START_DEADLINE, "the child process")[0]
+        return wait_for(lambda: self.child_pids(), START_DEADLINE, "the child process")[0]
 
     def child_port(self):
         """The port of the child that runs now, as the extension logged it."""
@@ -252,7 +234,7 @@ class Jupyter:
         answer = self.request("POST", "api/kernels", {"name": "python3"})
         assert answer.status == 201, answer.body
         kernel_id = answer.json()["id"]
-        wait_until(
+        wait_for(
             lambda: (self.runtime_dir / f"kernel-{kernel_id}.json").exists(),
             START_DEADLINE,
             "the kernel's connection file",
@@ -286,7 +268,7 @@ def jupyters(folder, server_binary):
             children = jupyter.child_pids() if jupyter.process.poll() is None else []
             jupyter.stop()
             for pid in children:
-                wait_until(lambda: not process_alive(pid), 30, f"child {pid} to stop")
+                wait_for(lambda: not process_alive(pid), 30, f"child {pid} to stop")
             # pytest shows this only for a test that failed.
             print(f"--- {jupyter.log_path}\n{jupyter.log()}")
 

@@ -18,7 +18,7 @@ from conftest import (
     pipeline_message,
     process_alive,
     resident_bytes,
-    wait_until,
+    wait_for,
 )
 
 
@@ -309,7 +309,7 @@ class TestExport:
         while received < 1024 * 1024:
             received += len(connection.recv(65536))
         connection.close()
-        wait_until(lambda: f"200 GET /nuvex-link/cache/export?kernel_id={kernel_id}" in
+        wait_for(lambda: f"200 GET /nuvex-link/cache/export?kernel_id={kernel_id}" in
                    jupyter.log(), 60,
                    "Jupyter to end the export")
         for failure in ("Uncaught exception", "Task exception", "Exception in callback"):
@@ -367,13 +367,13 @@ class TestLifecycle:
         jupyter = start_jupyter()
         child = jupyter.child_pid()
         jupyter.stop(signal_number)
-        wait_until(lambda: not process_alive(child), 30, "the child to stop")
+        wait_for(lambda: not process_alive(child), 30, "the child to stop")
 
     def test_a_dead_child_gives_503_until_it_is_started_again(self, start_jupyter):
         jupyter = start_jupyter()
         child = jupyter.child_pid()
         os.kill(child, signal.SIGKILL)
-        wait_until(lambda: not process_alive(child), 30, "the child to die")
+        wait_for(lambda: not process_alive(child), 30, "the child to die")
         unavailable = jupyter.request("GET", "nuvex-link/server/info")
         if unavailable.status != 200:  # it may already be back
             assert unavailable.status == 503
@@ -415,7 +415,7 @@ class TestLifecycle:
             self, start_jupyter, tmp_path):
         missing = str(tmp_path / "no-such-server")
         jupyter = start_jupyter(wait_for_child=False, extra_env={"NUVEX_LINK_SERVER": missing})
-        wait_until(lambda: "cannot start" in jupyter.log(), 30, "the failure in the log")
+        wait_for(lambda: "cannot start" in jupyter.log(), 30, "the failure in the log")
         answer = jupyter.request("GET", "nuvex-link/server/info")
         assert answer.status == 503
         assert answer.json() == {
@@ -431,6 +431,6 @@ class TestLifecycle:
         silent.chmod(0o755)
         jupyter = start_jupyter(wait_for_child=False, arguments=[
             f"--NuvexLink.server_binary={silent}", "--NuvexLink.start_timeout=0.5"])
-        wait_until(lambda: "did not report its address" in jupyter.log(), 30,
+        wait_for(lambda: "did not report its address" in jupyter.log(), 30,
                    "the start timeout in the log")
         assert f"{silent} did not report its address within 0.5 s" in jupyter.log()

@@ -19,7 +19,7 @@ from conftest import (
     component,
     free_port,
     pipeline_message,
-    wait_until,
+    wait_for,
 )
 
 SERVICE_TOKEN = "test-service-token"
@@ -93,7 +93,7 @@ def running_hub(folder, spawner_config, server_binary):
             return False
 
     try:
-        wait_until(hub_answers, START_DEADLINE, "JupyterHub")
+        wait_for(hub_answers, START_DEADLINE, "JupyterHub")
         yield url
     finally:
         process.terminate()
@@ -127,7 +127,7 @@ def test_a_hub_user_reaches_the_routes_through_the_hubs_proxy(hub):
         answer = session.get(user + "api", allow_redirects=False, timeout=30)
         return answer.status_code == 200 and "version" in answer.json()
 
-    wait_until(server_ready, START_DEADLINE, "alice's server")
+    wait_for(server_ready, START_DEADLINE, "alice's server")
 
     # Without the hub's login the routes are closed.
     assert requests.get(user + "nuvex-link/server/info", timeout=30).status_code == 403
@@ -141,7 +141,7 @@ def test_a_hub_user_reaches_the_routes_through_the_hubs_proxy(hub):
         answer = session.get(user + "nuvex-link/server/info", timeout=30)
         return answer if answer.status_code == 200 else None
 
-    answer = wait_until(info, START_DEADLINE, "the routes on alice's server")
+    answer = wait_for(info, START_DEADLINE, "the routes on alice's server")
     assert answer.json()["base_url"] == "/user/alice/"
     dag = session.get(user + "nuvex-link/kernels/no-such-kernel", timeout=30)
     assert (dag.status_code, dag.json()) == (
@@ -193,7 +193,7 @@ def two_users():
             for pid in processes_of(entry.pw_uid):
                 with contextlib.suppress(ProcessLookupError):
                     os.kill(pid, signal.SIGKILL)
-            wait_until(lambda: not processes_of(entry.pw_uid), 30,
+            wait_for(lambda: not processes_of(entry.pw_uid), 30,
                        f"{entry.pw_name}'s processes to end")
             subprocess.run(["userdel", "--remove", entry.pw_name], check=True,
                            stderr=subprocess.DEVNULL)
@@ -213,7 +213,7 @@ def test_each_hub_user_has_a_child_and_temp_folder_of_their_own_and_no_way_into_
             tokens[name] = admin.post(f"{hub}/hub/api/users/{name}/tokens", json={},
                                       timeout=30).json()["token"]
         for entry in two_users:
-            wait_until(lambda: len(server_children_of(entry.pw_uid)) == 1, START_DEADLINE,
+            wait_for(lambda: len(server_children_of(entry.pw_uid)) == 1, START_DEADLINE,
                        f"{entry.pw_name}'s nuvex-link-server")
             child = server_children_of(entry.pw_uid)[0]
             environment = pathlib.Path(f"/proc/{child}/environ").read_bytes().split(b"\0")
@@ -231,7 +231,7 @@ def test_each_hub_user_has_a_child_and_temp_folder_of_their_own_and_no_way_into_
                 # 502/503 while the user's server is still starting behind the hub's proxy.
                 # (A list, since a response with an error status is false.)
                 return [response] if response.status_code not in (502, 503) else None
-            return wait_until(answer, START_DEADLINE, f"{user}'s server to answer")[0]
+            return wait_for(answer, START_DEADLINE, f"{user}'s server to answer")[0]
 
         # A pipeline is kept while its kernel runs.
         started = route(owner, "api/kernels", owner_token, "POST", {"name": "python3"})

@@ -4,7 +4,7 @@ import http.client
 
 import websocket
 
-from conftest import component, established_connections, pipeline_message, wait_until
+from conftest import component, established_connections, pipeline_message, wait_for
 from test_extension import make_cache, open_channel, raw_get
 
 CHANNEL = "nuvex-link/kernels/k1/channels"
@@ -13,7 +13,7 @@ HANDSHAKE = {"Upgrade": "websocket", "Connection": "Upgrade", "Sec-WebSocket-Ver
 
 
 def settles_at(jupyter, child, expected):
-    wait_until(lambda: established_connections(child) == expected, 30,
+    wait_for(lambda: established_connections(child) == expected, 30,
                f"the child to hold {expected} established connections "
                f"(it holds {established_connections(child)})")
 
