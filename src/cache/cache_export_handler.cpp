@@ -34,7 +34,6 @@ namespace cache {
 namespace {
 
 namespace fs = std::filesystem;
-using host::HTTPStatus;
 
 constexpr auto poll_interval = std::chrono::milliseconds(250);
 

@@ -17,7 +17,6 @@
 namespace snippets {
 namespace {
 
-using host::HTTPStatus;
 namespace fs = std::filesystem;
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";

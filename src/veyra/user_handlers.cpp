@@ -19,7 +19,6 @@ namespace veyra {
 namespace {
 
 namespace platform = veyra::client;
-using host::HTTPStatus;
 
 constexpr const char* kNotAuthorized =
     "The account you entered does not have proper authorization to access target Veyra system";
