@@ -7,6 +7,8 @@
 #include <filesystem>
 
 #include "app/command_line.hpp"
+#include "page/bounded_layout.hpp"
+#include "page/shared_layouts.hpp"
 #include "pipeline/dag_cabinet.hpp"
 #include "snippets/snippet_catalogue.hpp"
 #include "veyra/client/account.hpp"
@@ -26,6 +28,9 @@ struct Extension {
     snippets::SnippetCatalogue snippet_catalogue;
     // The pipeline page: index.html and its static/ files.
     std::filesystem::path web_dir;
+    // The pictures being laid out, and the bounds of each layout.
+    page::SharedLayouts shared_layouts;
+    page::ChildLimits layout_limits = page::kLayoutLimits;
     // The notebook server described by server info and whose root the dataset diff reads:
     // this process, or the one given by --host-pid.
     std::int64_t host_pid;

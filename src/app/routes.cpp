@@ -66,7 +66,8 @@ host::RouteTable make_routes(Extension& extension) {
     routes.add("/nuvex-link/view/kernels", {"GET"},
                make_handler<page::PipelineKernelsHandler>(extension.dag_cabinet));
     routes.add("/nuvex-link/view/kernels/{kernel_id}/graph.svg", {"GET"},
-               make_handler<page::PipelineGraphHandler>(extension.dag_cabinet));
+               make_handler<page::PipelineGraphHandler>(
+                   extension.dag_cabinet, extension.shared_layouts, extension.layout_limits));
     routes.add("/nuvex-link/view/kernels/{kernel_id}/components/{component_id}/cache", {"GET"},
                make_handler<page::ComponentCacheSizeHandler>(extension.dag_cabinet));
     routes.add_without_token("/nuvex-link/view/static/{file}",

@@ -4,11 +4,6 @@
 
 namespace page {
 
-ChildLimits& layout_limits() {
-    static ChildLimits limits{std::chrono::seconds(2), std::size_t{256} << 20};
-    return limits;
-}
-
 std::optional<PipelinePicture> lay_out_within_bounds(
     const pipeline::NuvexLinkPipelineModel& pipeline, const ChildLimits& limits,
     const std::function<bool()>& abandoned) {

@@ -12,8 +12,8 @@
 namespace page {
 
 // The bounds every pipeline layout gets: the notebook shapes take well under a second at
-// 2,000 components. Tests narrow them.
-ChildLimits& layout_limits();
+// 2,000 components.
+inline constexpr ChildLimits kLayoutLimits{std::chrono::seconds(2), std::size_t{256} << 20};
 
 struct PipelinePicture {
     bool drawn = false;

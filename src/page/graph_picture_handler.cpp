@@ -18,7 +18,7 @@ host::Task PipelineGraphHandler::get(const host::PathArgs& path_args) {
     // A layout abandoned because a newer pipeline was stored gives way to that one's.
     while (!answer_from_store(kernel_id)) {
         const auto& entry = dag_cabinet_.at(kernel_id);
-        const auto joined = shared_layouts().join(kernel_id, entry.pipeline.get(), executor);
+        const auto joined = layouts_.join(kernel_id, entry.pipeline.get(), executor);
         LayoutWaiter waiter(joined.layout);
         if (joined.run_it) {
             // Besides this frame only the stored entry holds the pipeline: when that lets go,
@@ -26,7 +26,7 @@ host::Task PipelineGraphHandler::get(const host::PathArgs& path_args) {
             const std::shared_ptr<const pipeline::NuvexLinkPipelineModel> pipeline = entry.pipeline;
             const std::shared_ptr<SharedLayout>& layout = joined.layout;
             const std::stop_token stopping = stop_token();
-            const ChildLimits limits = layout_limits();
+            const ChildLimits limits = limits_;
             // By reference: GCC 12 destroys what a lambda given to a coroutine owns twice.
             auto picture = co_await run_blocking([&] {
                 auto drawn = lay_out_within_bounds(*pipeline, limits, [&] {
@@ -45,7 +45,7 @@ host::Task PipelineGraphHandler::get(const host::PathArgs& path_args) {
                         std::make_shared<const std::string>(picture->failure);
                 }
             }
-            shared_layouts().finish(kernel_id, layout, std::move(picture));
+            layouts_.finish(kernel_id, layout, std::move(picture));
         }
         const auto picture = co_await waiter.picture();
         if (picture && picture->drawn) {

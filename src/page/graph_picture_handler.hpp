@@ -6,14 +6,21 @@
 
 #include "host/api_handler.hpp"
 #include "host/awaitable.hpp"
+#include "page/bounded_child.hpp"
+#include "page/shared_layouts.hpp"
 #include "pipeline/dag_cabinet.hpp"
 
 namespace page {
 
 class PipelineGraphHandler : public host::CoroutineHandler {
 public:
-    PipelineGraphHandler(host::Exchange& exchange, pipeline::DagCabinet& dag_cabinet)
-        : CoroutineHandler(exchange), dag_cabinet_(dag_cabinet) {}
+    // Layouts run within `limits`, shared through `layouts`.
+    PipelineGraphHandler(host::Exchange& exchange, pipeline::DagCabinet& dag_cabinet,
+                         SharedLayouts& layouts, const ChildLimits& limits)
+        : CoroutineHandler(exchange),
+          dag_cabinet_(dag_cabinet),
+          layouts_(layouts),
+          limits_(limits) {}
 
     // The SVG of the kernel's pipeline, drawn once per stored pipeline by a layout that the
     // requests for it share; 404 for a kernel without one; 422 with the reason when the layout
@@ -27,6 +34,8 @@ private:
     void finish_without_picture(const std::string& failure);
 
     pipeline::DagCabinet& dag_cabinet_;
+    SharedLayouts& layouts_;
+    const ChildLimits& limits_;
 };
 
 }  // namespace page

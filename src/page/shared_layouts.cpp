@@ -45,9 +45,4 @@ void SharedLayouts::finish(const std::string& kernel_id,
     layout->done_signal_.cancel();
 }
 
-SharedLayouts& shared_layouts() {
-    static SharedLayouts layouts;
-    return layouts;
-}
-
 }  // namespace page

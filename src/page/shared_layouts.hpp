@@ -72,7 +72,4 @@ private:
     std::atomic<unsigned long> started_{0};
 };
 
-// The process's layouts.
-SharedLayouts& shared_layouts();
-
 }  // namespace page

@@ -26,6 +26,5 @@ struct CabinetEntry {
 
 // Kernel id -> that kernel's current pipeline. Touched only on the handlers' strand.
 using DagCabinet = std::unordered_map<std::string, CabinetEntry>;
-extern DagCabinet dag_cabinet;
 
 }  // namespace pipeline

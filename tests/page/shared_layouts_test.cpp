@@ -13,6 +13,7 @@
 #include <random>
 #include <thread>
 
+#include "app/extension.hpp"
 #include "page/bounded_layout.hpp"
 #include "support/pipelines.hpp"
 #include "support/svg_reading.hpp"
@@ -51,9 +52,9 @@ std::future<HttpResponse> picture_later(const TestServer& server, const std::str
     });
 }
 
-void wait_for_layouts(unsigned long count) {
+void wait_for_layouts(TestServer& server, unsigned long count) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (page::shared_layouts().started() < count) {
+    while (server.extension().shared_layouts.started() < count) {
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no layout started";
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -66,12 +67,12 @@ std::size_t node_count(const HttpResponse& response) {
 
 TEST(SharedLayouts, ASlowLayoutHoldsBackNoOtherKernelAndGivesWayToANewerPipeline) {
     TestServer server;
-    page::layout_limits().cpu_time = std::chrono::seconds(60);
+    server.extension().layout_limits.cpu_time = std::chrono::seconds(60);
     store_pipeline(server, "big", tangled(2000));
     store_pipeline(server, "other", small());
-    const unsigned long before = page::shared_layouts().started();
+    const unsigned long before = server.extension().shared_layouts.started();
     auto big = picture_later(server, "big");
-    wait_for_layouts(before + 1);
+    wait_for_layouts(server, before + 1);
 
     const auto other = server.get("/nuvex-link/view/kernels/other/graph.svg");
     EXPECT_EQ(other.status, 200);
@@ -83,16 +84,17 @@ TEST(SharedLayouts, ASlowLayoutHoldsBackNoOtherKernelAndGivesWayToANewerPipeline
     const auto answer = big.get();
     EXPECT_EQ(answer.status, 200);
     EXPECT_EQ(node_count(answer), 2u);
-    EXPECT_EQ(page::shared_layouts().started(), before + 3);  // big, other, big's new pipeline
+    EXPECT_EQ(server.extension().shared_layouts.started(),
+              before + 3);  // big, other, big's new pipeline
 }
 
 TEST(SharedLayouts, RequestsForOnePipelineVersionShareOneLayout) {
     TestServer server;
-    page::layout_limits().cpu_time = std::chrono::seconds(60);
+    server.extension().layout_limits.cpu_time = std::chrono::seconds(60);
     store_pipeline(server, "k1", tangled(600));
-    const unsigned long before = page::shared_layouts().started();
+    const unsigned long before = server.extension().shared_layouts.started();
     auto first = picture_later(server, "k1");
-    wait_for_layouts(before + 1);
+    wait_for_layouts(server, before + 1);
     auto second = picture_later(server, "k1");
     const auto one = first.get();
     const auto two = second.get();
@@ -100,21 +102,21 @@ TEST(SharedLayouts, RequestsForOnePipelineVersionShareOneLayout) {
     EXPECT_EQ(one.body, two.body);
     EXPECT_EQ(node_count(one), 600u);
     EXPECT_EQ(server.get("/nuvex-link/view/kernels/k1/graph.svg").body, one.body);
-    EXPECT_EQ(page::shared_layouts().started(), before + 1);
+    EXPECT_EQ(server.extension().shared_layouts.started(), before + 1);
 }
 
 TEST(SharedLayouts, ALayoutPastItsBoundAnswersWhyForThePageToListTheComponents) {
     TestServer server;
-    page::layout_limits().cpu_time = std::chrono::seconds(1);
+    server.extension().layout_limits.cpu_time = std::chrono::seconds(1);
     store_pipeline(server, "k1", tangled(2000));
     const std::string why =
         R"({"message": "The pipeline is not drawn: its layout stopped because it took more )"
         R"(than 1 s. Its components are listed instead.", "fallback": "list"})";
     test_support::expect_json_answer(server.get("/nuvex-link/view/kernels/k1/graph.svg"), 422, why);
     // Kept for this pipeline: asking again lays nothing out.
-    const unsigned long before = page::shared_layouts().started();
+    const unsigned long before = server.extension().shared_layouts.started();
     test_support::expect_json_answer(server.get("/nuvex-link/view/kernels/k1/graph.svg"), 422, why);
-    EXPECT_EQ(page::shared_layouts().started(), before);
+    EXPECT_EQ(server.extension().shared_layouts.started(), before);
 }
 
 }  // namespace

@@ -89,6 +89,7 @@ TestServer::~TestServer() { running_->server.stop(); }
 unsigned short TestServer::port() const { return running_->server.port(); }
 const std::string& TestServer::token() const { return running_->server.token(); }
 veyra::client::Account& TestServer::veyra_account() { return running_->extension.veyra_account; }
+app::Extension& TestServer::extension() { return running_->extension; }
 
 void TestServer::start_kernel(std::string_view kernel_id) {
     write_file(runtime_dir_ / ("kernel-" + std::string(kernel_id) + ".json"), "{}");

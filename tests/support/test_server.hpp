@@ -16,6 +16,10 @@
 #include "app/command_line.hpp"
 #include "support/temp_dir.hpp"
 
+namespace app {
+struct Extension;
+}
+
 namespace veyra::client {
 class Account;
 }
@@ -53,6 +57,8 @@ public:
     const std::filesystem::path& scratch() const { return folder_.path(); }
     // The server's Veyra login, for a test to set up or read back between requests.
     veyra::client::Account& veyra_account();
+    // What the server's handlers share (its store, layouts, folders).
+    app::Extension& extension();
 
     // Marks a kernel as running (its connection file) or stopped.
     void start_kernel(std::string_view kernel_id);
