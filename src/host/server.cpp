@@ -59,14 +59,15 @@ struct Server::State {
     State(ServerOptions options_in, RouteTable routes)
         : options(std::move(options_in)),
           runtime_dir(options.runtime_dir.empty() ? jupyter_runtime_dir() : options.runtime_dir),
+          services([this] { return kernel_manager_for(options, runtime_dir); }),
           io(std::max(1, options.io_threads)),
           context{std::move(routes), options.token.empty() ? make_token() : options.token,
-                  base_path_of(options.base_url),
-                  ServerServices{[this] { return kernel_manager_for(options, runtime_dir); }},
-                  net::make_strand(io.get_executor())} {}
+                  base_path_of(options.base_url), services, net::make_strand(io.get_executor())} {}
 
     ServerOptions options;
     std::filesystem::path runtime_dir;
+    // Outlives the network: sessions the io_context still holds leave the registry as they go.
+    ServerServices services;
     net::io_context io;
     ServerContext context;
     std::shared_ptr<Listener> listener;

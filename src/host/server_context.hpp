@@ -16,7 +16,7 @@ struct ServerContext {
     RouteTable routes;
     std::string token;
     std::string base_path;  // the base URL without its trailing "/" ("" for "/")
-    ServerServices services;
+    ServerServices& services;
     // Every handler operation runs here, one at a time, on the network threads: handlers share
     // the pipeline store without locks, and wait (as coroutines) without holding the strand.
     HandlerStrand handlers;
