@@ -20,11 +20,8 @@ struct ServerOptions {
     std::string jupyter_token;
     std::filesystem::path runtime_dir;  // empty: jupyter_runtime_dir()
     bool write_runtime_file = true;
-    // Network threads. Handlers run one at a time on their strand whatever the number; a
-    // second thread only adds the threads' waking of each other (the strand's and the
-    // scheduler's locks, the reactor's interrupts) to every small request, and a
-    // large body parsed beside the strand gains little on a machine of two cores.
-    int io_threads = 1;
+    // Network threads; request bodies are parsed there, beside the handlers' strand.
+    int io_threads = 2;
 };
 
 class Server {
