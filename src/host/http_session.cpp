@@ -5,7 +5,6 @@
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/dispatch.hpp>
-#include <boost/asio/execution/relationship.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
@@ -125,10 +124,7 @@ void run_handler(ServerContext& context, std::unique_ptr<Exchange> exchange,
     try {
         auto handler = match.route->make(*exchange);
         if (auto rest = handler->start(match.path_args)) {
-            // The coroutine's hops onto the strand (the last one even when it never waited)
-            // continue the work of the thread that makes them: they wait in that thread's own
-            // queue instead of waking another network thread for a few microseconds' work.
-            net::co_spawn(net::prefer(context.handlers, net::execution::relationship.continuation),
+            net::co_spawn(context.handlers,
                           finish_waiting(std::move(exchange), std::move(handler), std::move(*rest)),
                           net::detached);
             return;
