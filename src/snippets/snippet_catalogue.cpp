@@ -24,12 +24,6 @@ namespace fs = std::filesystem;
 constexpr std::string_view kTemplateName = "snippet.jinja";
 constexpr std::string_view kDescriptionName = "snippet.json";
 
-bool is_below(const fs::path& path, const fs::path& root) {
-    const auto [root_end, path_end] =
-        std::mismatch(root.begin(), root.end(), path.begin(), path.end());
-    return root_end == root.end() && path_end != path.end();
-}
-
 // Bytes outside printable ASCII as \xNN, so that a hostile name cannot forge log lines.
 std::string printable(std::string_view bytes) {
     std::string text;

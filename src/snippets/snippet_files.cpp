@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -41,6 +42,12 @@ std::string read_bytes(const fs::path& file) {
 bool is_plain_name(std::string_view name) {
     return !name.empty() && name != "." && name != ".." &&
            name.find_first_of(std::string_view("/\\\0", 3)) == std::string_view::npos;
+}
+
+bool is_below(const std::filesystem::path& path, const std::filesystem::path& root) {
+    const auto [root_end, path_end] =
+        std::mismatch(root.begin(), root.end(), path.begin(), path.end());
+    return root_end == root.end() && path_end != path.end();
 }
 
 std::string read_snippet_text(const fs::path& file) {

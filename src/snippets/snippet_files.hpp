@@ -12,6 +12,9 @@ namespace snippets {
 // "\" or NUL.
 bool is_plain_name(std::string_view name);
 
+// Whether `path` lies strictly below `root`, both already free of links and "..".
+bool is_below(const std::filesystem::path& path, const std::filesystem::path& root);
+
 // A template (or snippet.json) read as the engine takes it: strict UTF-8, text-mode line ends.
 // Throws std::filesystem::filesystem_error when the file cannot be read and UnicodeDecodeError
 // when it is not UTF-8.

@@ -84,6 +84,11 @@ std::optional<fs::path> SnippetGenerateHandler::template_file_of(const fs::path&
         throw fs::filesystem_error("cannot look for the template", template_file, error);
     }
     if (!exists) return std::nullopt;
+    // A link may lead elsewhere inside the folder, never out of it.
+    const fs::path target = fs::canonical(template_file, error);
+    if (error) return std::nullopt;
+    const fs::path root = fs::canonical(snippets_dir, error);
+    if (error || !is_below(target, root)) return std::nullopt;
     return template_file;
 }
 

@@ -201,6 +201,12 @@ TEST_F(SnippetRenderTest, RefusesNamesThatWouldLeaveTheSnippetsFolder) {
                           R"({"message": "Snippet template not found."})");
         }
     }
+    // Links: one that leads out of the folder is not followed, one that stays inside is.
+    fs::create_directory_symlink(folder_.path() / "x", snippets_dir() / "test" / "out");
+    fs::create_directory_symlink(snippets_dir() / "test" / "case", snippets_dir() / "test" / "in");
+    expect_answer(server_.post(kRoute, request_body("test", "out", json::object{})), 404,
+                  R"({"message": "Snippet template not found."})");
+    EXPECT_EQ(server_.post(kRoute, request_body("test", "in", json::object{})).status, 200);
     EXPECT_EQ(rendered_code("inside"), "inside");
 }
 
