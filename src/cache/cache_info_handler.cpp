@@ -47,28 +47,28 @@ host::Awaitable<host::InfoResult> CacheInfoHandler::get_info() {
         co_return host::InfoResult{host::HTTPStatus::OK, std::move(result)};
     }
 
-    auto entry = dag_cabinet_.find(*kernel_id);
-    if (entry == dag_cabinet_.end()) {
-        result["message"] = "kernel_id " + *kernel_id + " is not valid.";
-        co_return host::InfoResult{host::HTTPStatus::BAD_REQUEST, std::move(result)};
+    const auto entry = dag_cabinet_.find(*kernel_id);
+    if (entry != dag_cabinet_.end()) {
+        // What the walk needs is taken now: the pipeline may be replaced while it runs. A
+        // failure of the walk is left to the info handler (500 with its text).
+        const auto& pipeline = *entry->second.pipeline;
+        std::vector<std::string> cache_dirs;
+        for (const auto& component : pipeline.components()) {
+            if (!component.has_cached_result()) continue;
+            if (auto cache_dir = component.diskcache_dir()) cache_dirs.emplace_back(*cache_dir);
+        }
+        result["cache_dir"] = nullptr;
+        if (auto cache_dir = pipeline.diskcache_dir()) result["cache_dir"] = *cache_dir;
+        const std::uintmax_t estimate_size = co_await run_blocking([&cache_dirs] {
+            std::uintmax_t size = 0;
+            for (const auto& cache_dir : cache_dirs) size += base::get_dir_size(cache_dir);
+            return size;
+        });
+        result["cache_size"] = size_text(estimate_size);
+        co_return host::InfoResult{host::HTTPStatus::OK, std::move(result)};
     }
-    // What the walk needs is taken now: the pipeline may be replaced while it runs. A failure
-    // of the walk is left to the info handler (500 with its text).
-    const auto& pipeline = *entry->second.pipeline;
-    std::vector<std::string> cache_dirs;
-    for (const auto& component : pipeline.components()) {
-        if (!component.has_cached_result()) continue;
-        if (auto cache_dir = component.diskcache_dir()) cache_dirs.emplace_back(*cache_dir);
-    }
-    result["cache_dir"] = nullptr;
-    if (auto cache_dir = pipeline.diskcache_dir()) result["cache_dir"] = *cache_dir;
-    const std::uintmax_t estimate_size = co_await run_blocking([&cache_dirs] {
-        std::uintmax_t size = 0;
-        for (const auto& cache_dir : cache_dirs) size += base::get_dir_size(cache_dir);
-        return size;
-    });
-    result["cache_size"] = size_text(estimate_size);
-    co_return host::InfoResult{host::HTTPStatus::OK, std::move(result)};
+    result["message"] = "kernel_id " + *kernel_id + " is not valid.";
+    co_return host::InfoResult{host::HTTPStatus::BAD_REQUEST, std::move(result)};
 }
 
 }  // namespace cache

@@ -172,11 +172,11 @@ std::int64_t DataSetDiffBaseHandler::current_version(std::string_view dataset_pa
 }
 
 void DataSetDiffBaseHandler::run_rsync(const RsyncCommand& cmd, RsyncResults& results,
-                                       const std::string& key, std::stop_token stop) {
+                                       const std::string& key, const std::stop_token& stop) {
     RsyncRun run;
     try {
         const RsyncSlot slot;
-        base::ProcessOutput output = base::run_process(cmd.argv, std::move(stop));
+        base::ProcessOutput output = base::run_process(cmd.argv, stop);
         run.success = output.exit_status == 0;
         run.text = std::move(run.success ? output.standard_output : output.standard_error);
     } catch (const base::ProcessStartError& failure) {
@@ -204,7 +204,7 @@ host::Task DataSetDiffBaseHandler::get(const host::PathArgs&) {
     host::finish_with_json(*this, answer.first, answer.second);
 }
 
-DiffAnswer DataSetDiffHandler::diff(const std::string& base_path, std::stop_token stop) {
+DiffAnswer DataSetDiffHandler::diff(const std::string& base_path, const std::stop_token& stop) {
     host::HTTPStatus status = host::HTTPStatus::OK;
     const fs::path store = fs::path(base_path) / "dataset";
     if (!path_exists(store)) return {status, does_not_exist(store)};
@@ -244,7 +244,8 @@ std::optional<DiffAnswer> SingleDataSetDiffHandler::read_request() {
     return std::nullopt;
 }
 
-DiffAnswer SingleDataSetDiffHandler::diff(const std::string& base_path, std::stop_token stop) {
+DiffAnswer SingleDataSetDiffHandler::diff(const std::string& base_path,
+                                          const std::stop_token& stop) {
     const fs::path store = fs::path(base_path) / "dataset";
     if (!path_exists(store / dataset_name_)) {
         return {host::HTTPStatus::OK, does_not_exist(store / dataset_name_)};
@@ -252,7 +253,7 @@ DiffAnswer SingleDataSetDiffHandler::diff(const std::string& base_path, std::sto
     const RsyncCommand cmd = rsync_cmd(base_path, dataset_name_);
     const std::int64_t version = current_version(store.string(), dataset_name_);
     RsyncResults table;
-    run_rsync(cmd, table, dataset_name_, std::move(stop));
+    run_rsync(cmd, table, dataset_name_, stop);
     const RsyncRun& run = table.entries().front().second;
     if (!run.success) {
         return {host::HTTPStatus::INTERNAL_SERVER_ERROR, json::object{{"message", run.text}}};

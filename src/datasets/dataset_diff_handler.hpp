@@ -69,7 +69,7 @@ public:
     // cannot be started, is a failed run; output that is not UTF-8 fails the call. A stop
     // request ends rsync early.
     static void run_rsync(const RsyncCommand& cmd, RsyncResults& results, const std::string& key,
-                          std::stop_token stop = {});
+                          const std::stop_token& stop = {});
     // rsync's itemized lines as changes, in output order; lines rsync reports without a
     // transfer (".") and blank lines are skipped. Fails on a line it cannot classify.
     static std::vector<FileChange> parse_file_changes(std::string_view file_changes);
@@ -80,7 +80,7 @@ protected:
     // Reads what the diff needs from the request, on the strand; an answer refuses it.
     virtual std::optional<DiffAnswer> read_request() { return std::nullopt; }
     // The diff of the datasets below root_dir, off the strand: it must not touch the request.
-    virtual DiffAnswer diff(const std::string& root_dir, std::stop_token stop) = 0;
+    virtual DiffAnswer diff(const std::string& root_dir, const std::stop_token& stop) = 0;
 
 private:
     const std::int64_t& host_pid_;
@@ -92,7 +92,7 @@ public:
     using DataSetDiffBaseHandler::DataSetDiffBaseHandler;
 
 protected:
-    DiffAnswer diff(const std::string& root_dir, std::stop_token stop) override;
+    DiffAnswer diff(const std::string& root_dir, const std::stop_token& stop) override;
 };
 
 // GET ?dataset_name=N: the changes of one dataset.
@@ -102,7 +102,7 @@ public:
 
 protected:
     std::optional<DiffAnswer> read_request() override;
-    DiffAnswer diff(const std::string& root_dir, std::stop_token stop) override;
+    DiffAnswer diff(const std::string& root_dir, const std::stop_token& stop) override;
 
 private:
     std::string dataset_name_;
