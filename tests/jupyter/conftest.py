@@ -17,6 +17,7 @@ import sys
 import urllib.parse
 
 import pytest
+import websocket
 
 REPOSITORY = pathlib.Path(__file__).resolve().parents[2]
 EXTENSION_DIR = REPOSITORY / "integrations" / "jupyter"
@@ -313,3 +314,16 @@ def component(identifier, code="x = 1", diskcache_dir=None, cached=False, parent
         "metadata": {},
         "parents": [{"id": parent} for parent in parents],
     }
+
+
+def expect_pipeline_relayed(jupyter, kernel_id):
+    """A pipeline posted through Jupyter is answered 200 and relayed to the kernel's websocket."""
+    channel = websocket.create_connection(
+        jupyter.websocket_url(f"nuvex-link/kernels/{kernel_id}/channels"), timeout=60)
+    try:
+        posted = jupyter.request("POST", f"nuvex-link/kernels/{kernel_id}",
+                                 pipeline_message(kernel_id, [component("c1")]))
+        assert posted.status == 200
+        assert json.loads(channel.recv())["procedure"] == "pipeline:updated"
+    finally:
+        channel.close()

@@ -5,16 +5,14 @@ NUVEX_LINK_SERVER), and removing the package takes every file of it away.
 It installs into the system, so it needs root and runs apart from the other tests (CTest's
 label `package`)."""
 
-import json
 import os
 import pathlib
 import re
 import subprocess
 
 import pytest
-import websocket
 
-from conftest import REPOSITORY, component, jupyters, pipeline_message
+from conftest import REPOSITORY, expect_pipeline_relayed, jupyters
 
 PACKAGE = "nuvex-link"
 
@@ -79,12 +77,4 @@ def serve_through_installed_jupyter(folder):
         assert b"<html" in page.body.lower()
         assert jupyter.request("GET", "nuvex-link/view/static/app.js").status == 200
 
-        channel = websocket.create_connection(
-            jupyter.websocket_url("nuvex-link/kernels/k1/channels"), timeout=60)
-        try:
-            posted = jupyter.request("POST", "nuvex-link/kernels/k1",
-                                     pipeline_message("k1", [component("c1")]))
-            assert posted.status == 200
-            assert json.loads(channel.recv())["procedure"] == "pipeline:updated"
-        finally:
-            channel.close()
+        expect_pipeline_relayed(jupyter, "k1")

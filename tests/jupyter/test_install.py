@@ -4,15 +4,13 @@ the file it installs, configured in Jupyter's configuration, serving the routes.
 The package is built from a copy of its folder (with the project's CMakeLists.txt, where its
 version is read), so the build leaves nothing in the source tree."""
 
-import json
 import re
 import shutil
 import subprocess
 
 import pytest
-import websocket
 
-from conftest import EXTENSION_DIR, REPOSITORY, component, jupyters, pipeline_message
+from conftest import EXTENSION_DIR, REPOSITORY, expect_pipeline_relayed, jupyters
 
 PROJECT_VERSION = re.search(r"project\(\S+ VERSION ([0-9.]+)",
                             (REPOSITORY / "CMakeLists.txt").read_text()).group(1)
@@ -71,12 +69,4 @@ def test_the_installed_extension_serves_the_routes_with_its_settings(venv, tmp_p
                                    "parameters": {"name": "from the settings"}})
         assert (snippet.status, snippet.json()) == (200, {"code": 'print("from the settings")'})
 
-        channel = websocket.create_connection(
-            jupyter.websocket_url("nuvex-link/kernels/k1/channels"), timeout=60)
-        try:
-            posted = jupyter.request("POST", "nuvex-link/kernels/k1",
-                                     pipeline_message("k1", [component("c1")]))
-            assert posted.status == 200
-            assert json.loads(channel.recv())["procedure"] == "pipeline:updated"
-        finally:
-            channel.close()
+        expect_pipeline_relayed(jupyter, "k1")
