@@ -327,3 +327,26 @@ def expect_pipeline_relayed(jupyter, kernel_id):
         assert json.loads(channel.recv())["procedure"] == "pipeline:updated"
     finally:
         channel.close()
+
+
+def make_cache(folder, size):
+    """A component cache folder of `size` bytes that gzip cannot shrink."""
+    folder.mkdir(parents=True)
+    piece = 8 * 1024 * 1024
+    written = 0
+    index = 0
+    while written < size:
+        (folder / f"part-{index}.bin").write_bytes(os.urandom(min(piece, size - written)))
+        written += min(piece, size - written)
+        index += 1
+
+
+def store_cached_pipeline(jupyter, size):
+    """Starts a kernel and stores its pipeline of one cached component whose cache takes
+    `size` bytes; the kernel's id."""
+    kernel_id = jupyter.start_kernel()
+    cache = jupyter.temp_dir / "nuvex-link" / "pipelines" / kernel_id / "c1"
+    make_cache(cache, size)
+    message = pipeline_message(kernel_id, [component("c1", diskcache_dir=str(cache), cached=True)])
+    assert jupyter.request("POST", f"nuvex-link/kernels/{kernel_id}", message).status == 200
+    return kernel_id

@@ -18,6 +18,7 @@ from conftest import (
     pipeline_message,
     process_alive,
     resident_bytes,
+    store_cached_pipeline,
     wait_for,
 )
 
@@ -206,18 +207,6 @@ class TestDescribesJupyter:
         assert jupyter.request("GET", "nuvex-link/server/info").status == 200
 
 
-def make_cache(folder, size):
-    """A component cache folder of `size` bytes that gzip cannot shrink."""
-    folder.mkdir(parents=True)
-    piece = 8 * 1024 * 1024
-    written = 0
-    index = 0
-    while written < size:
-        (folder / f"part-{index}.bin").write_bytes(os.urandom(min(piece, size - written)))
-        written += min(piece, size - written)
-        index += 1
-
-
 def raw_get(port, path, token):
     """A socket carrying one GET, its answer not yet read."""
     connection = socket.create_connection(("127.0.0.1", port), timeout=120)
@@ -254,12 +243,7 @@ class TestExport:
     def test_the_export_streams_through_jupyter_unchanged_and_without_piling_up(
             self, jupyter, server_binary, tmp_path):
         archive_size = 48 * 1024 * 1024
-        kernel_id = jupyter.start_kernel()
-        cache = jupyter.temp_dir / "nuvex-link" / "pipelines" / kernel_id / "c1"
-        make_cache(cache, archive_size)
-        message = pipeline_message(kernel_id, [component("c1", diskcache_dir=str(cache),
-                                                         cached=True)])
-        assert jupyter.request("POST", f"nuvex-link/kernels/{kernel_id}", message).status == 200
+        kernel_id = store_cached_pipeline(jupyter, archive_size)
         route = f"nuvex-link/cache/export?kernel_id={kernel_id}&ipynb_name=work/Demo.ipynb"
 
         # A slow browser: it stops reading for a while after the first MiB. Without
@@ -286,6 +270,9 @@ class TestExport:
         # The same export taken from a server of its own, directly.
         direct = start_direct_server(server_binary, tmp_path / "direct", jupyter, kernel_id)
         try:
+            cache = jupyter.temp_dir / "nuvex-link" / "pipelines" / kernel_id / "c1"
+            message = pipeline_message(
+                kernel_id, [component("c1", diskcache_dir=str(cache), cached=True)])
             assert direct.post(f"/nuvex-link/kernels/{kernel_id}", message) == 200
             connection = raw_get(direct.port, "/" + route, direct.token)
             head, directly = read_answer(connection)
@@ -297,12 +284,7 @@ class TestExport:
         assert archive_content(through_jupyter) == archive_content(directly)
 
     def test_a_browser_that_leaves_halfway_leaves_no_error_behind(self, jupyter):
-        kernel_id = jupyter.start_kernel()
-        cache = jupyter.temp_dir / "nuvex-link" / "pipelines" / kernel_id / "c1"
-        make_cache(cache, 16 * 1024 * 1024)
-        message = pipeline_message(kernel_id, [component("c1", diskcache_dir=str(cache),
-                                                         cached=True)])
-        assert jupyter.request("POST", f"nuvex-link/kernels/{kernel_id}", message).status == 200
+        kernel_id = store_cached_pipeline(jupyter, 16 * 1024 * 1024)
         route = f"nuvex-link/cache/export?kernel_id={kernel_id}&ipynb_name=a.ipynb"
         connection = raw_get(jupyter.port, jupyter.path(route), jupyter.token)
         received = 0
@@ -385,12 +367,7 @@ class TestLifecycle:
 
     def test_an_answer_the_child_breaks_off_is_cut_off_for_the_browser_too(self, start_jupyter):
         jupyter = start_jupyter()
-        kernel_id = jupyter.start_kernel()
-        cache = jupyter.temp_dir / "nuvex-link" / "pipelines" / kernel_id / "c1"
-        make_cache(cache, 24 * 1024 * 1024)
-        message = pipeline_message(kernel_id, [component("c1", diskcache_dir=str(cache),
-                                                         cached=True)])
-        assert jupyter.request("POST", f"nuvex-link/kernels/{kernel_id}", message).status == 200
+        kernel_id = store_cached_pipeline(jupyter, 24 * 1024 * 1024)
         child = jupyter.child_pid()
         killed = []
 

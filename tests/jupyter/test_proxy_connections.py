@@ -4,8 +4,8 @@ import http.client
 
 import websocket
 
-from conftest import component, established_connections, pipeline_message, wait_for
-from test_extension import make_cache, open_channel, raw_get
+from conftest import established_connections, store_cached_pipeline, wait_for
+from test_extension import open_channel, raw_get
 
 CHANNEL = "nuvex-link/kernels/k1/channels"
 HANDSHAKE = {"Upgrade": "websocket", "Connection": "Upgrade", "Sec-WebSocket-Version": "13",
@@ -67,12 +67,7 @@ def test_a_websocket_closed_from_either_side_frees_its_child_connection(jupyter)
 
 
 def test_a_download_the_browser_abandons_frees_its_child_connection(jupyter):
-    kernel_id = jupyter.start_kernel()
-    cache = jupyter.temp_dir / "nuvex-link" / "pipelines" / kernel_id / "c1"
-    make_cache(cache, 16 * 1024 * 1024)
-    message = pipeline_message(kernel_id, [component("c1", diskcache_dir=str(cache),
-                                                     cached=True)])
-    assert jupyter.request("POST", f"nuvex-link/kernels/{kernel_id}", message).status == 200
+    kernel_id = store_cached_pipeline(jupyter, 16 * 1024 * 1024)
     child = jupyter.child_pid()
     before = established_connections(child)
 
