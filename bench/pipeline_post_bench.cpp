@@ -76,11 +76,11 @@ std::string body(int size, int version) {
          {{"identifier", "p"}, {"diskcache_dir", root}, {"graph", {{"components", components}}}}}});
 }
 
-using dag::DAGHandler;
+using dag::DagRoute;
 
 // The body as the DAG route reads it, its components left as text.
 json_io::JsonBody parsed(std::shared_ptr<const std::string> text) {
-    static const auto preparer = DAGHandler::body_preparer();
+    static const auto preparer = DagRoute::body_preparer();
     boost::system::error_code error;
     return json_io::parse_json_body(std::move(text), error, preparer.deferred_array);
 }
@@ -126,7 +126,7 @@ void BM_ParseAndPrepare(benchmark::State& state) {
     const auto text = shared_body(state.range(0));
     for (auto _ : state) {
         auto body = parsed(text);
-        benchmark::DoNotOptimize(DAGHandler::prepare_body(body));
+        benchmark::DoNotOptimize(DagRoute::prepare_body(body));
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text->size()));
 }

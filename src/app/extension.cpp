@@ -29,6 +29,7 @@ Extension::Extension(const CommandLine& line)
                                                                    NUVEX_SNIPPETS_SOURCE_DIR))),
       web_dir(installed_or_source(NUVEX_WEB_INSTALL_DIR, NUVEX_WEB_SOURCE_DIR)),
       host_pid(line.host_pid.value_or(::getpid())),
+      kernels_listed_by_notebook_server(!line.jupyter_url.empty()),
       veyra_account(line.veyra_settings) {
     // Checked at start, so that a folder the server will not use is in the log at once.
     pipeline::check_pipelines_folder(app_temp_directory);

@@ -34,6 +34,9 @@ struct Extension {
     // The notebook server described by server info and whose root the dataset diff reads:
     // this process, or the one given by --host-pid.
     std::int64_t host_pid;
+    // True when the running kernels come from a notebook server's /api/kernels (--jupyter-url):
+    // listing them then waits on the network.
+    bool kernels_listed_by_notebook_server;
     // The platform login, loaded from --veyra-settings.
     veyra::client::Account veyra_account;
 };

@@ -24,9 +24,13 @@ host::RouteTable make_routes(Extension& extension) {
     using host::make_handler;
 
     host::RouteTable routes;
-    routes.add("/nuvex-link/kernels/{kernel_id}", {"GET", "POST"},
-               make_handler<dag::DAGHandler>(extension.dag_cabinet, extension.app_temp_directory),
-               dag::DAGHandler::body_preparer());
+    routes.add(
+        "/nuvex-link/kernels/{kernel_id}", {"GET", "POST"},
+        extension.kernels_listed_by_notebook_server
+            ? make_handler<dag::DAGHandlerListingFromServer>(extension.dag_cabinet,
+                                                             extension.app_temp_directory)
+            : make_handler<dag::DAGHandler>(extension.dag_cabinet, extension.app_temp_directory),
+        dag::DagRoute::body_preparer());
     routes.add_websocket("/nuvex-link/kernels/{kernel_id}/channels");
     routes.add(
         "/nuvex-link/cache/info", {"GET"},

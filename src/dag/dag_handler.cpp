@@ -82,13 +82,12 @@ NuvexLinkPipelineModel pipeline_of(json::object& body, host::PreparedBody* prepa
 
 }  // namespace
 
-host::Task DAGHandler::get(const host::PathArgs& path_args) {
-    const std::string& kernel_id = path_args.at(0);
+void DagRoute::get(const std::string& kernel_id) {
     const auto stored = dag_cabinet_.find(kernel_id);
     if (stored == dag_cabinet_.end()) {
-        finish_with_json(*this, host::HTTPStatus::BAD_REQUEST,
+        finish_with_json(handler_, host::HTTPStatus::BAD_REQUEST,
                          json::object{{"message", "Cannot get dag data in " + kernel_id + "."}});
-        co_return;
+        return;
     }
     auto& memo = stored->second.full_update_text;
     if (!memo) {
@@ -99,12 +98,11 @@ host::Task DAGHandler::get(const host::PathArgs& path_args) {
             pipeline::get_dag_update_info(empty, *stored->second.pipeline).dict(scratch));
         memo = std::make_shared<const std::string>(json_io::to_json_text(update));
     }
-    finish_with_json_text(*this, host::HTTPStatus::OK, memo);
+    finish_with_json_text(handler_, host::HTTPStatus::OK, memo);
 }
 
-host::Task DAGHandler::post(const host::PathArgs& path_args) {
-    const std::string& kernel_id = path_args.at(0);
-    json::value body_value = get_json_body();
+bool DagRoute::relay(const std::string& kernel_id) {
+    json::value body_value = handler_.get_json_body();
     if (!body_value.is_object()) {
         throw std::invalid_argument("The body of the request must be a JSON object");
     }
@@ -112,43 +110,64 @@ host::Task DAGHandler::post(const host::PathArgs& path_args) {
     for (const char* key : kBodyKeys) {
         if (!body.contains(key)) {
             finish_with_json(
-                *this, host::HTTPStatus::BAD_REQUEST,
+                handler_, host::HTTPStatus::BAD_REQUEST,
                 json::object{{"message", std::string(key) + " is required in the body of the "
                                                             "request."}});
-            co_return;
+            return false;
         }
     }
     check_body_types(body);
-
-    auto status = host::HTTPStatus::OK;
-    json::object answer{{"message", "Success."}};
     try {
         const auto& msg = body.at("msg");
         if (msg.is_null() || msg.get_string().empty()) json_io::erase_key(body, "msg");
 
         if (announces_stored_pipeline(body) && !store_pipeline(kernel_id, body)) {
             // Nothing changed: nothing is relayed or cleaned up, and the answer is empty.
-            finish();
-            co_return;
+            handler_.finish();
+            return false;
         }
-        pipeline::transmit_to_kernel(channels(), kernel_id, body);
-        host::KernelManager::KernelIds kernel_ids;
-        if (kernel_manager().lists_from_server()) {
-            kernel_ids = co_await run_blocking(
-                [&kernels = kernel_manager()] { return kernels.running_kernel_ids(); });
-        } else {
-            kernel_ids = kernel_manager().running_kernel_ids();
-        }
-        remove_unused_kernels_on_cabinet(*kernel_ids);
+        pipeline::transmit_to_kernel(handler_.channels(), kernel_id, body);
     } catch (const std::exception& error) {
-        status = host::HTTPStatus::INTERNAL_SERVER_ERROR;
-        answer = json::object{{"message", error.what()}};
+        fail(error);
+        return false;
     }
-    finish_with_json(*this, status, answer);
+    return true;
 }
 
-bool DAGHandler::store_pipeline(const std::string& kernel_id, json::object& body) {
-    auto pipeline = pipeline_of(body, prepared_body());
+void DagRoute::fail(const std::exception& error) {
+    finish_with_json(handler_, host::HTTPStatus::INTERNAL_SERVER_ERROR,
+                     json::object{{"message", error.what()}});
+}
+
+void DAGHandler::get(const host::PathArgs& path_args) { route_.get(path_args.at(0)); }
+
+void DAGHandler::post(const host::PathArgs& path_args) {
+    if (!route_.relay(path_args.at(0))) return;
+    try {
+        route_.clean_up(*kernel_manager().running_kernel_ids());
+    } catch (const std::exception& error) {
+        route_.fail(error);
+    }
+}
+
+host::Task DAGHandlerListingFromServer::get(const host::PathArgs& path_args) {
+    route_.get(path_args.at(0));
+    co_return;
+}
+
+host::Task DAGHandlerListingFromServer::post(const host::PathArgs& path_args) {
+    if (!route_.relay(path_args.at(0))) co_return;
+    try {
+        const auto running = co_await run_blocking(
+            [&kernels = kernel_manager()] { return kernels.running_kernel_ids(); });
+        route_.clean_up(*running);
+    } catch (const std::exception& error) {
+        route_.fail(error);
+    }
+}
+
+bool DagRoute::store_pipeline(const std::string& kernel_id, json::object& body) {
+    auto pipeline = pipeline_of(body, handler_.prepared_body());
     pipeline.set_identifier(kernel_id);
 
     const auto stored = dag_cabinet_.find(kernel_id);
@@ -159,7 +178,7 @@ bool DAGHandler::store_pipeline(const std::string& kernel_id, json::object& body
     const bool unchanged = update.updated_components.empty();
     // The update points into the new pipeline; turn it into JSON before storing it, and only
     // when some connection will receive it.
-    if (!unchanged && pipeline::has_connections(channels(), kernel_id)) {
+    if (!unchanged && pipeline::has_connections(handler_.channels(), kernel_id)) {
         body["successful"] = update.dict();
     }
     pipeline::CabinetEntry entry{
@@ -169,13 +188,13 @@ bool DAGHandler::store_pipeline(const std::string& kernel_id, json::object& body
         dag_cabinet_.emplace(kernel_id, std::move(entry));
     } else {
         // The replaced pipeline is torn down beside the network, after the answer.
-        dispose_after_answer(std::move(stored->second.pipeline));
+        handler_.dispose_after_answer(std::move(stored->second.pipeline));
         stored->second = std::move(entry);
     }
     return !unchanged;
 }
 
-std::unique_ptr<host::PreparedBody> DAGHandler::prepare_body(json_io::JsonBody& body) {
+std::unique_ptr<host::PreparedBody> DagRoute::prepare_body(json_io::JsonBody& body) {
     auto* object = body.document.if_object();
     if (!object || !announces_stored_pipeline(*object)) return nullptr;
     auto* successful = object->if_contains("successful");
@@ -184,27 +203,28 @@ std::unique_ptr<host::PreparedBody> DAGHandler::prepare_body(json_io::JsonBody& 
     return std::make_unique<PreparedPipeline>(successful->get_object(), body.deferred, body.memory);
 }
 
-host::BodyPreparer DAGHandler::body_preparer() {
+host::BodyPreparer DagRoute::body_preparer() {
     // A pipeline's components are most of its body; the model reads them as text.
     return {prepare_body, {"successful", "graph", "components"}};
 }
 
-void DAGHandler::remove_unused_kernels_on_cabinet(const std::vector<std::string>& kernel_ids) {
+void DagRoute::clean_up(const std::vector<std::string>& running_kernels) {
     std::vector<std::string> cache_dirs;
     for (auto entry = dag_cabinet_.begin(); entry != dag_cabinet_.end();) {
-        if (std::binary_search(kernel_ids.begin(), kernel_ids.end(), entry->first)) {
+        if (std::binary_search(running_kernels.begin(), running_kernels.end(), entry->first)) {
             ++entry;
             continue;
         }
         if (const auto diskcache_dir = entry->second.pipeline->diskcache_dir()) {
             cache_dirs.emplace_back(*diskcache_dir);
         }
-        dispose_after_answer(std::move(entry->second.pipeline));
+        handler_.dispose_after_answer(std::move(entry->second.pipeline));
         entry = dag_cabinet_.erase(entry);
     }
     // Only what lies strictly below the pipelines folder goes; a folder that is not this
     // user's own fails the request with its reason, and nothing is removed.
     pipeline::remove_pipeline_caches(app_temp_directory_, cache_dirs);
+    finish_with_json(handler_, host::HTTPStatus::OK, json::object{{"message", "Success."}});
 }
 
 }  // namespace dag

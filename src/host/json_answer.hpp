@@ -1,5 +1,5 @@
 #pragma once
-// The standard JSON answer every module's _finish_with_result writes: "Content-Type", then
+// The usual JSON answer of a handler: "Content-Type", then
 // "Content-Length" of the JSON text, then the status, then the text.
 
 #include <boost/json/fwd.hpp>
