@@ -1,7 +1,5 @@
 #include "host/jupyter/kernel_manager.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -10,7 +8,6 @@
 #include <boost/beast/http.hpp>
 #include <boost/json/parse.hpp>
 #include <boost/url/parse.hpp>
-#include <ctime>
 #include <stdexcept>
 
 namespace host {
@@ -19,10 +16,12 @@ namespace http = beast::http;
 namespace net = boost::asio;
 
 KernelManager::KernelManager(std::filesystem::path runtime_dir)
-    : runtime_dir_(std::move(runtime_dir)) {}
+    : runtime_dir_(std::move(runtime_dir)), runtime_watch_(runtime_dir_) {}
 
 KernelManager::KernelManager(std::string jupyter_url, std::string jupyter_token)
-    : jupyter_url_(std::move(jupyter_url)), jupyter_token_(std::move(jupyter_token)) {}
+    : jupyter_url_(std::move(jupyter_url)),
+      jupyter_token_(std::move(jupyter_token)),
+      runtime_watch_(runtime_dir_) {}
 
 namespace {
 
@@ -101,20 +100,14 @@ KernelManager::KernelIds KernelManager::running_kernel_ids() const {
     return std::make_shared<const std::vector<std::string>>(std::move(ids));
 }
 
-// Listing the runtime folder costs system calls for every entry, on every pipeline post; the
-// folder's modification time tells whether a file came or went since the last listing. A
-// time less than two seconds old is not trusted: file systems stamp times coarsely, so a
-// file that came just after the listing could leave the time as it was.
+// Listing the runtime folder costs system calls for every entry, on every pipeline post; it is
+// listed again only once a file came or went.
 KernelManager::KernelIds KernelManager::connection_file_ids() const {
     const std::lock_guard lock(listing_mutex_);
-    struct stat folder {};
-    const bool stamped = ::stat(runtime_dir_.c_str(), &folder) == 0;
-    const auto stamp = std::make_pair(folder.st_mtim.tv_sec, folder.st_mtim.tv_nsec);
-    if (stamped && listing_stamp_ == stamp) return listing_;
-    listing_ =
-        std::make_shared<const std::vector<std::string>>(ids_from_connection_files(runtime_dir_));
-    listing_stamp_.reset();
-    if (stamped && ::time(nullptr) - folder.st_mtim.tv_sec > 2) listing_stamp_ = stamp;
+    if (runtime_watch_.changed() || !listing_) {
+        listing_ = std::make_shared<const std::vector<std::string>>(
+            ids_from_connection_files(runtime_dir_));
+    }
     return listing_;
 }
 

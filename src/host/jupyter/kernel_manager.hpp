@@ -3,7 +3,6 @@
 // runtime directory, or the kernels a notebook server lists at GET /api/kernels.
 
 #include <boost/json/array.hpp>
-#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -11,6 +10,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "base/files/folder_watch.hpp"
 
 namespace host {
 
@@ -36,11 +37,10 @@ private:
     std::filesystem::path runtime_dir_;
     std::string jupyter_url_;
     std::string jupyter_token_;
-    // The last listing of the runtime folder and the folder's modification time then, when
-    // that time can be trusted to change with the next file that comes or goes.
+    // The last listing of the runtime folder, kept until a name comes into it or leaves it.
     mutable std::mutex listing_mutex_;
     mutable KernelIds listing_;
-    mutable std::optional<std::pair<std::time_t, long>> listing_stamp_;
+    mutable base::FolderWatch runtime_watch_;
 };
 
 }  // namespace host

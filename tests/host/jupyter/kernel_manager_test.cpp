@@ -1,13 +1,9 @@
-// The kernel list read from connection files follows files that come and go, also once the
-// runtime folder's listing is reused between calls.
+// The kernel list read from connection files follows files that come and go, also while the
+// runtime folder's listing is kept between calls.
 
 #include "host/jupyter/kernel_manager.hpp"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <ctime>
 
 #include "support/temp_dir.hpp"
 
@@ -21,32 +17,41 @@ std::vector<std::string> ids(const host::KernelManager& kernels) {
     return found;
 }
 
-// Moves the folder's modification time into the past, as for a folder untouched for a while.
-void age(const std::filesystem::path& folder) {
-    const timespec long_ago[2] = {{::time(nullptr) - 60, 0}, {::time(nullptr) - 60, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, folder.c_str(), long_ago, 0), 0);
-}
-
 TEST(KernelManager, ConnectionFilesThatComeAndGoAreSeenAtTheNextCall) {
     test_support::TempDir runtime;
-    test_support::write_file(runtime.path() / "kernel-b.json", "{}");
-    test_support::write_file(runtime.path() / "kernel-a.json", "{}");
-    test_support::write_file(runtime.path() / "jpserver-1.json", "{}");
-    test_support::write_file(runtime.path() / "kernel-.json", "{}");
-    host::KernelManager kernels(runtime.path());
+    const auto folder = runtime.path() / "runtime";
+    std::filesystem::create_directories(folder);
+    test_support::write_file(folder / "kernel-b.json", "{}");
+    test_support::write_file(folder / "kernel-a.json", "{}");
+    test_support::write_file(folder / "jpserver-1.json", "{}");
+    test_support::write_file(folder / "kernel-.json", "{}");
+    host::KernelManager kernels(folder);
+    using Ids = std::vector<std::string>;
 
-    age(runtime.path());
-    EXPECT_EQ(ids(kernels), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(ids(kernels), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(ids(kernels), (Ids{"a", "b"}));
+    EXPECT_EQ(ids(kernels), (Ids{"a", "b"}));
+    std::filesystem::remove(folder / "kernel-a.json");
+    EXPECT_EQ(ids(kernels), (Ids{"b"}));
+    test_support::write_file(folder / "kernel-c.json", "{}");
+    EXPECT_EQ(*kernels.running_kernel_ids(), (Ids{"b", "c"}));
+    // Written aside and renamed into place, and moved away.
+    test_support::write_file(runtime.path() / "kernel-d.json", "{}");
+    std::filesystem::rename(runtime.path() / "kernel-d.json", folder / "kernel-d.json");
+    std::filesystem::rename(folder / "kernel-b.json", runtime.path() / "kernel-b.json");
+    EXPECT_EQ(ids(kernels), (Ids{"c", "d"}));
 
-    std::filesystem::remove(runtime.path() / "kernel-a.json");
-    EXPECT_EQ(ids(kernels), (std::vector<std::string>{"b"}));
-
-    age(runtime.path());
-    EXPECT_EQ(ids(kernels), (std::vector<std::string>{"b"}));
-    test_support::write_file(runtime.path() / "kernel-c.json", "{}");
-    EXPECT_EQ(*kernels.running_kernel_ids(), (std::vector<std::string>{"b", "c"}));
-    EXPECT_EQ(ids(kernels), (std::vector<std::string>{"b", "c"}));
+    // A folder of the same name that replaces the first is the one listed from then on.
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(ids(kernels), Ids{});
+    std::filesystem::create_directories(folder);
+    test_support::write_file(folder / "kernel-e.json", "{}");
+    EXPECT_EQ(ids(kernels), (Ids{"e"}));
+    std::filesystem::rename(folder, runtime.path() / "moved");
+    std::filesystem::create_directories(folder);
+    EXPECT_EQ(ids(kernels), Ids{});
+    test_support::write_file(folder / "kernel-f.json", "{}");
+    EXPECT_EQ(ids(kernels), (Ids{"f"}));
+    EXPECT_EQ(ids(kernels), (Ids{"f"}));
 }
 
 TEST(KernelManager, AMissingRuntimeFolderListsNoKernels) {
