@@ -40,7 +40,7 @@ constexpr std::size_t kHeaderLimit = 64u << 10;
 constexpr auto kReadTimeout = std::chrono::seconds(120);
 constexpr auto kWriteTimeout = std::chrono::seconds(60);
 
-// Hands the answer's bytes from the handler to the session's strand.
+// Hands the answer's bytes from the handler to the session's loop.
 class SessionSink : public AnswerSink {
 public:
     explicit SessionSink(std::shared_ptr<HttpSession> session) : session_(std::move(session)) {}
@@ -100,8 +100,8 @@ void finish_unanswered(Exchange& exchange) {
     exchange.finish(std::string_view());
 }
 
-// The operation's waiting part, run on the strand as a coroutine; the handler and the exchange
-// live as long as it does.
+// The operation's waiting part, run as a coroutine that takes the handlers' turn between its
+// waits; the handler and the exchange live as long as it does.
 Task finish_waiting(std::unique_ptr<Exchange> exchange, std::unique_ptr<APIHandler> handler,
                     Task rest) {
     std::exception_ptr failure;
@@ -118,13 +118,13 @@ Task finish_waiting(std::unique_ptr<Exchange> exchange, std::unique_ptr<APIHandl
     }
 }
 
-// On the handlers' strand.
-void run_handler(ServerContext& context, std::unique_ptr<Exchange> exchange,
+// Holding the handlers' turn, on the loop of the request's connection.
+void run_handler(const HandlerExecutor& waiting, std::unique_ptr<Exchange> exchange,
                  const RouteMatch& match) {
     try {
         auto handler = match.route->make(*exchange);
         if (auto rest = handler->start(match.path_args)) {
-            net::co_spawn(context.handlers,
+            net::co_spawn(waiting,
                           finish_waiting(std::move(exchange), std::move(handler), std::move(*rest)),
                           net::detached);
             return;
@@ -138,8 +138,8 @@ void run_handler(ServerContext& context, std::unique_ptr<Exchange> exchange,
 
 }  // namespace
 
-HttpSession::HttpSession(net::ip::tcp::socket&& socket, ServerContext& context)
-    : stream_(std::move(socket)), context_(context) {
+HttpSession::HttpSession(net::ip::tcp::socket&& socket, NetworkLoop loop, ServerContext& context)
+    : stream_(std::move(socket)), loop_(loop), context_(context) {
     // Large pipeline bodies arrive in few reads only when the buffer has room up front.
     buffer_.reserve(64 * 1024);
     boost::system::error_code error;
@@ -305,7 +305,8 @@ void HttpSession::read_body_directly(std::shared_ptr<std::string> body, std::siz
 
 void HttpSession::hand_over() {
     if (request_.method == "POST" && request_.body && !request_.body->empty()) {
-        // Parsed here, beside the network, so the handlers' strand only does the handler's work.
+        // Parsed here, before the handlers' turn is taken, so that the turn is only as long as
+        // the handler's own work.
         const auto& preparer = match_->route->prepare_body;
         boost::system::error_code parse_error;
         auto parsed = json_io::parse_json_body(request_.body, parse_error, preparer.deferred_array);
@@ -325,12 +326,9 @@ void HttpSession::hand_over() {
     keep_alive_ = request_.keep_alive;
     auto exchange = std::make_unique<Exchange>(
         std::move(request_), std::make_shared<SessionSink>(shared_from_this()), context_.services);
-    // When the strand is free this runs at once, on this thread: a short request costs no
-    // wake-up of another thread.
-    net::dispatch(context_.handlers, [&context = context_, exchange = std::move(exchange),
-                                      match = std::move(*match_)]() mutable {
-        run_handler(context, std::move(exchange), match);
-    });
+    // On this thread: a short request costs no wake-up of another one.
+    const std::lock_guard turn(context_.handler_turn);
+    run_handler(HandlerExecutor(loop_, context_.handler_turn), std::move(exchange), *match_);
 }
 
 void HttpSession::answer_from_host(int status, std::string_view message) {
@@ -341,10 +339,10 @@ void HttpSession::answer_from_host(int status, std::string_view message) {
 }
 
 void HttpSession::send(AnswerPart part, Written written) {
-    // Runs at once when the handler runs on this session's strand; the leftovers go with the
-    // part and are destroyed with it, on the network thread.
-    net::dispatch(stream_.get_executor(), [self = shared_from_this(), part = std::move(part),
-                                           written = std::move(written)]() mutable {
+    // Written once the handler gave back its turn, whatever thread it ran on; the leftovers go
+    // with the part and are destroyed with it, on the session's loop.
+    net::post(stream_.get_executor(), [self = shared_from_this(), part = std::move(part),
+                                       written = std::move(written)]() mutable {
         self->writes_.push_back({std::move(part), std::move(written)});
         if (!self->writing_) self->write_next();
     });

@@ -1,7 +1,8 @@
 #pragma once
-// One HTTP/1.1 connection: reads a request, checks path, method and token before the body,
-// hands the request to the handlers' strand and writes what the handler answers. Answers leave
-// in request order: the next request is read once the answer before it is written.
+// One HTTP/1.1 connection, on one network loop: reads a request, checks path, method and token
+// before the body, runs the handler in the handlers' turn and writes what the handler answers.
+// Answers leave in request order: the next request is read once the answer before it is
+// written.
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
@@ -13,13 +14,14 @@
 #include <optional>
 
 #include "host/exchange.hpp"
+#include "host/handler_executor.hpp"
 #include "host/server_context.hpp"
 
 namespace host {
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
-    HttpSession(boost::asio::ip::tcp::socket&& socket, ServerContext& context);
+    HttpSession(boost::asio::ip::tcp::socket&& socket, NetworkLoop loop, ServerContext& context);
     void run();
 
     // Called by the handler through the session's answer sink, from any thread.
@@ -32,7 +34,7 @@ private:
     void read_body();
     void on_body(boost::beast::error_code error);
     void read_body_directly(std::shared_ptr<std::string> body, std::size_t received);
-    // Parses the body beside the network and passes the request to the handlers' strand.
+    // Parses the body and runs the request's handler.
     void hand_over();
     void answer_from_host(int status, std::string_view message);
     void write_next();
@@ -40,6 +42,7 @@ private:
 
     boost::beast::tcp_stream stream_;
     boost::beast::flat_buffer buffer_;
+    NetworkLoop loop_;
     ServerContext& context_;
     std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
     std::optional<RouteMatch> match_;

@@ -1,7 +1,6 @@
 #include "host/listener.hpp"
 
 #include <boost/asio/post.hpp>
-#include <boost/asio/strand.hpp>
 #include <cerrno>
 #include <stdexcept>
 
@@ -17,9 +16,12 @@ namespace {
 constexpr int kReceiveBuffer = 1 << 20;
 }  // namespace
 
-Listener::Listener(net::io_context& io, const net::ip::tcp::endpoint& endpoint,
+Listener::Listener(std::vector<NetworkLoop> loops, const net::ip::tcp::endpoint& endpoint,
                    ServerContext& context)
-    : io_(io), acceptor_(io), retry_(io), context_(context) {
+    : loops_(std::move(loops)),
+      acceptor_(loops_.front()),
+      retry_(loops_.front()),
+      context_(context) {
     boost::system::error_code error;
     acceptor_.open(endpoint.protocol(), error);
     if (!error) acceptor_.set_option(net::socket_base::reuse_address(true), error);
@@ -49,26 +51,26 @@ void Listener::close() {
 }
 
 void Listener::accept_next() {
-    acceptor_.async_accept(
-        net::make_strand(io_),
-        [self = shared_from_this()](boost::system::error_code error, net::ip::tcp::socket socket) {
-            if (error == net::error::operation_aborted || !self->acceptor_.is_open()) return;
-            if (error == net::error::no_descriptors || error == net::error::no_buffer_space ||
-                error == net::error::no_memory || error.value() == ENFILE) {
-                return self->retry_later(error);
+    const NetworkLoop loop = loops_[next_loop_++ % loops_.size()];
+    acceptor_.async_accept(loop, [self = shared_from_this(), loop](boost::system::error_code error,
+                                                                   net::ip::tcp::socket socket) {
+        if (error == net::error::operation_aborted || !self->acceptor_.is_open()) return;
+        if (error == net::error::no_descriptors || error == net::error::no_buffer_space ||
+            error == net::error::no_memory || error.value() == ENFILE) {
+            return self->retry_later(error);
+        }
+        if (!error) {
+            if (self->out_of_descriptors_) {
+                self->out_of_descriptors_ = false;
+                logging::server_log().info("Accepting connections again");
             }
-            if (!error) {
-                if (self->out_of_descriptors_) {
-                    self->out_of_descriptors_ = false;
-                    logging::server_log().info("Accepting connections again");
-                }
-                socket.set_option(net::ip::tcp::no_delay(true), error);
-                std::make_shared<HttpSession>(std::move(socket), self->context_)->run();
-            } else {
-                logging::server_log().warning("accept failed: " + error.message());
-            }
-            self->accept_next();
-        });
+            socket.set_option(net::ip::tcp::no_delay(true), error);
+            std::make_shared<HttpSession>(std::move(socket), loop, self->context_)->run();
+        } else {
+            logging::server_log().warning("accept failed: " + error.message());
+        }
+        self->accept_next();
+    });
 }
 
 void Listener::retry_later(const boost::system::error_code& error) {

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <condition_variable>
 #include <mutex>
@@ -55,21 +56,39 @@ void raise_descriptor_limit() {
 
 }  // namespace
 
+// One network thread's event loop. Its connections are read, answered and relayed to on it.
+class Loop : public net::io_context {
+public:
+    Loop() : net::io_context(1) {}
+    // Ends what the loop still holds without freeing the loop: work of one loop may own objects
+    // of another, so every loop is shut down before any is destroyed.
+    using net::io_context::shutdown;
+};
+
 struct Server::State {
     State(ServerOptions options_in, RouteTable routes)
         : options(std::move(options_in)),
           runtime_dir(options.runtime_dir.empty() ? jupyter_runtime_dir() : options.runtime_dir),
           services([this] { return kernel_manager_for(options, runtime_dir); }),
-          io(std::max(1, options.io_threads)),
-          context{std::move(routes), options.token.empty() ? make_token() : options.token,
-                  base_path_of(options.base_url), services, net::make_strand(io.get_executor())} {}
+          context{std::move(routes),
+                  options.token.empty() ? make_token() : options.token,
+                  base_path_of(options.base_url),
+                  services,
+                  {}} {
+        for (int i = 0; i < std::max(1, options.network_threads); ++i) {
+            loops.push_back(std::make_unique<Loop>());
+        }
+    }
+    ~State() {
+        for (auto& loop : loops) loop->shutdown();
+    }
 
     ServerOptions options;
     std::filesystem::path runtime_dir;
-    // Outlives the network: sessions the io_context still holds leave the registry as they go.
+    // Outlives the network: sessions the loops still hold leave the registry as they go.
     ServerServices services;
-    net::io_context io;
     ServerContext context;
+    std::vector<std::unique_ptr<Loop>> loops;
     std::shared_ptr<Listener> listener;
     std::vector<std::thread> threads;
     std::optional<RuntimeFile> runtime_file;
@@ -89,8 +108,10 @@ void Server::start() {
     boost::system::error_code error;
     const auto address = net::ip::make_address(s.options.ip, error);
     if (error) throw std::runtime_error("Invalid --ip '" + s.options.ip + "'");
-    s.listener = std::make_shared<Listener>(s.io, net::ip::tcp::endpoint(address, s.options.port),
-                                            s.context);
+    std::vector<NetworkLoop> loops;
+    for (auto& loop : s.loops) loops.push_back(loop->get_executor());
+    s.listener = std::make_shared<Listener>(
+        std::move(loops), net::ip::tcp::endpoint(address, s.options.port), s.context);
     // The runtime file names the port, and is there before the first request is taken.
     if (s.options.write_runtime_file) {
         const std::string base = s.context.base_path + "/";
@@ -110,8 +131,12 @@ void Server::start() {
                 {"version", server_version()}});
     }
     s.listener->run();
-    for (int i = 0; i < std::max(1, s.options.io_threads); ++i) {
-        s.threads.emplace_back([&io = s.io] { io.run(); });
+    for (auto& loop : s.loops) {
+        // A loop without connections waits for its next one rather than ending.
+        s.threads.emplace_back([&loop = *loop] {
+            const auto busy = net::make_work_guard(loop);
+            loop.run();
+        });
     }
 }
 
@@ -129,16 +154,16 @@ void Server::stop() {
     }
     if (s.listener) s.listener->close();
     // What waits on a child process or the platform ends now rather than when it would. Calls
-    // still blocking would hand their results to a strand that is gone: wait for them.
+    // still blocking would hand their results to a loop that is gone: wait for them.
     s.context.services.stopping.request_stop();
     if (!s.context.services.blocking_calls.wait_idle(std::chrono::steady_clock::now() +
                                                      kBlockingGrace)) {
         logging::server_log().warning("Stopping with work still running on other threads");
     }
-    s.io.stop();
+    for (auto& loop : s.loops) loop->stop();
     for (auto& thread : s.threads) thread.join();
     // Handlers still waiting (an export to a stalled client, say) end when the server is
-    // destroyed: their coroutines go with the network's queue, removing their temporary folders.
+    // destroyed: their coroutines go with the loops' queues, removing their temporary folders.
     s.runtime_file.reset();
     s.stopped_signal.notify_all();
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The notebook server stand-in: listens, authenticates, routes, runs every handler operation on
-// one strand of its network threads, and keeps the runtime file while it runs.
+// The notebook server stand-in: listens, authenticates, routes, runs handler operations one at
+// a time on its network threads, and keeps the runtime file while it runs.
 
 #include <filesystem>
 #include <memory>
@@ -20,8 +20,9 @@ struct ServerOptions {
     std::string jupyter_token;
     std::filesystem::path runtime_dir;  // empty: jupyter_runtime_dir()
     bool write_runtime_file = true;
-    // Network threads; request bodies are parsed there, beside the handlers' strand.
-    int io_threads = 2;
+    // Network threads, each with an event loop of its own that takes every other connection.
+    // Request bodies are parsed there, beside the handlers' turn.
+    int network_threads = 2;
 };
 
 class Server {
