@@ -29,7 +29,7 @@ host::Awaitable<host::InfoResult> CacheInfoHandler::get_info() {
         co_return host::InfoResult{host::HTTPStatus::BAD_REQUEST, std::move(result)};
     }
     if (!kernel_id || kernel_id->empty()) {
-        // The whole pipelines folder, walked off the strand.
+        // The whole pipelines folder, walked outside the handlers' turn.
         std::uintmax_t estimate_size = 0;
         try {
             estimate_size = co_await run_blocking([&temp_directory = app_temp_directory_] {

@@ -51,7 +51,7 @@ private:
 using DiffAnswer = std::pair<host::HTTPStatus, boost::json::value>;
 
 // The diff waits on rsync for as long as it runs: it runs on a thread of its own while other
-// requests go on, and its answer is given on the strand. The root folder B is the one of the
+// requests go on, and its answer is given in the handlers' turn. The root folder B is the one of the
 // notebook server described (this process, or the one of --host-pid).
 class DataSetDiffBaseHandler : public host::CoroutineHandler {
 public:
@@ -77,9 +77,9 @@ public:
     host::Task get(const host::PathArgs& path_args) final;
 
 protected:
-    // Reads what the diff needs from the request, on the strand; an answer refuses it.
+    // Reads what the diff needs from the request, in the handlers' turn; an answer refuses it.
     virtual std::optional<DiffAnswer> read_request() { return std::nullopt; }
-    // The diff of the datasets below root_dir, off the strand: it must not touch the request.
+    // The diff of the datasets below root_dir, on another thread: it must not touch the request.
     virtual DiffAnswer diff(const std::string& root_dir, const std::stop_token& stop) = 0;
 
 private:

@@ -1,10 +1,10 @@
 #pragma once
 // The base of every HTTP handler: the request/answer operations the handlers call.
-// A handler object is made for one request on the handlers' strand, runs one operation (get or
+// A handler object is made for one request in the handlers' turn, runs one operation (get or
 // post) and is dropped after its answer. Its type says whether it waits: a PlainHandler's
 // operations are plain functions that answer before they return; a CoroutineHandler's are
-// coroutines that may wait (for a slow client, a child process, the platform) while the strand
-// serves other requests. Every answer is given on the strand.
+// coroutines that may wait (for a slow client, a child process, the platform) while other
+// handlers take their turns. Every answer is given in the handler's turn.
 
 #include <boost/json/value.hpp>
 #include <functional>
@@ -85,7 +85,7 @@ public:
     ChannelRegistry& channels();
     // Stopped when the server stops: what waits on a child process or a platform ends then.
     std::stop_token stop_token();
-    // Runs work that blocks on a thread of its own and resumes on the strand with its result
+    // Runs work that blocks on a thread of its own and resumes in the turn with its result
     // (or its failure); the server waits for such calls before it stops.
     template <class Function>
     auto run_blocking(Function function) {

@@ -1,6 +1,6 @@
 #pragma once
 // The coroutine types handlers wait with: a handler operation that would sit idle (a slow
-// client, a child process, the platform) suspends and lets the handlers' strand serve others.
+// client, a child process, the platform) suspends and lets other handlers take their turns.
 
 #include <boost/asio/awaitable.hpp>
 

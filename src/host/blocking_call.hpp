@@ -1,11 +1,11 @@
 #pragma once
 // Work that blocks (a directory walk, a platform call, a child process, the template engine)
-// runs on a thread of its own and is awaited: the handler suspends, the strand serves other
-// requests, and the handler resumes on the strand with the result or the failure.
+// runs on a thread of its own and is awaited: the handler suspends, other handlers take their
+// turns, and the handler resumes in its own turn with the result or the failure.
 //
 // A thread per call rather than a pool: calls are few and slow, and no number of slow calls
 // can starve the others. The server waits for the calls still running before it stops, so a
-// result never reaches a strand that is gone.
+// result never reaches a network loop that is gone.
 
 #include <boost/asio/associated_executor.hpp>
 #include <boost/asio/async_result.hpp>
@@ -61,9 +61,9 @@ auto run_blocking(BlockingCalls& calls, Function function) {
                 } catch (...) {
                     failure = std::current_exception();
                 }
-                auto strand = boost::asio::get_associated_executor(resume);
-                boost::asio::post(strand, [resume = std::move(resume), failure,
-                                           result = std::move(result)]() mutable {
+                auto handler = boost::asio::get_associated_executor(resume);
+                boost::asio::post(handler, [resume = std::move(resume), failure,
+                                            result = std::move(result)]() mutable {
                     if constexpr (gives_nothing) {
                         std::move(resume)(failure);
                     } else {

@@ -102,11 +102,11 @@ Task Exchange::flush() {
     const bool written =
         co_await boost::asio::async_initiate<const boost::asio::use_awaitable_t<>&, void(bool)>(
             [&](auto resume) {
-                // The handler resumes on its own strand, never inside the session's completion.
+                // The handler resumes in its own turn, never inside the session's completion.
                 auto shared = std::make_shared<decltype(resume)>(std::move(resume));
-                auto strand = boost::asio::get_associated_executor(*shared);
-                sink_->send({std::move(bytes), {}, false, {}}, [shared, strand](bool taken) {
-                    boost::asio::post(strand, [shared, taken] { std::move (*shared)(taken); });
+                auto handler = boost::asio::get_associated_executor(*shared);
+                sink_->send({std::move(bytes), {}, false, {}}, [shared, handler](bool taken) {
+                    boost::asio::post(handler, [shared, taken] { std::move (*shared)(taken); });
                 });
             },
             boost::asio::use_awaitable);

@@ -18,7 +18,7 @@ using PathArgs = std::vector<std::string>;
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
 // What a route works out from its request's JSON body on the network thread, before the
-// handlers' strand takes the request: slow, self-contained work on large bodies (checking a
+// handler takes its turn: slow, self-contained work on large bodies (checking a
 // pipeline, say) then runs beside the network instead of holding back every other handler.
 class PreparedBody {
 public:

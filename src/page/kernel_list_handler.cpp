@@ -48,8 +48,8 @@ boost::json::object kernel_summary(const std::string& kernel_id,
 }  // namespace
 
 host::Task PipelineKernelsHandler::get(const host::PathArgs&) {
-    // The pipelines as they stand now, by kernel id; their cache folders are walked off the
-    // strand.
+    // The pipelines as they stand now, by kernel id; their cache folders are walked outside
+    // the handlers' turn.
     std::vector<std::pair<std::string, std::shared_ptr<const pipeline::NuvexLinkPipelineModel>>>
         pipelines;
     for (const auto& [kernel_id, entry] : dag_cabinet_) {

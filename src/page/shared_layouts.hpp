@@ -50,7 +50,7 @@ private:
     std::shared_ptr<SharedLayout> layout_;
 };
 
-// The layouts running, by kernel id. Touched only on the handlers' strand.
+// The layouts running, by kernel id. Touched only in the handlers' turn.
 class SharedLayouts {
 public:
     struct Joined {

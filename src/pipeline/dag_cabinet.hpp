@@ -24,7 +24,7 @@ struct CabinetEntry {
     std::shared_ptr<const std::string> graph_failure;
 };
 
-// Kernel id -> that kernel's current pipeline. Touched only on the handlers' strand.
+// Kernel id -> that kernel's current pipeline. Touched only in the handlers' turn.
 using DagCabinet = std::unordered_map<std::string, CabinetEntry>;
 
 }  // namespace pipeline

@@ -8,7 +8,7 @@
 // logged once). What the engine found is kept until the template or its snippet.json changes,
 // so listing again costs a walk of the folder and two file checks per snippet.
 //
-// Every call blocks (the disk, the engine): run it off the handlers' strand. Calls may come
+// Every call blocks (the disk, the engine): run it outside the handlers' turn. Calls may come
 // from several threads at once.
 
 #include <sys/types.h>

@@ -33,7 +33,7 @@ private:
     static std::optional<std::filesystem::path> template_file_of(
         const std::filesystem::path& snippets_dir, std::string_view category,
         std::string_view snippet_id);
-    // Off the strand: reads the request body, the template and renders it.
+    // On another thread: reads the request body, the template and renders it.
     std::pair<host::HTTPStatus, boost::json::object> generate();
 
     const std::filesystem::path& snippets_dir_;

@@ -27,7 +27,7 @@ public:
     host::Task post(const host::PathArgs& path_args) final;
 
 protected:
-    // Run on the platform's turn, off the strand; failures go through run_platform_call.
+    // Run on the platform's turn, on another thread; failures go through run_platform_call.
     virtual boost::json::array list(client::PlatformSession& session) = 0;
     // `fields` is the request body, for what else the selection reads from it.
     virtual void select(client::PlatformSession& session, std::optional<std::int64_t> id,

@@ -24,7 +24,7 @@ public:
     host::Task post(const host::PathArgs& path_args) override;
 
 private:
-    // Run on the platform's turn, off the strand.
+    // Run on the platform's turn, on another thread.
     VeyraAnswer log_in(client::PlatformSession& session, const boost::json::value& body);
 
     client::Account& account_;

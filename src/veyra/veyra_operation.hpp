@@ -19,7 +19,7 @@ namespace veyra {
 // What a Veyra operation answers: its status and JSON body.
 using VeyraAnswer = std::pair<host::HTTPStatus, boost::json::value>;
 
-// Runs operation(session) off the strand and resumes with what it gives. The operation must
+// Runs operation(session) on another thread and resumes with what it gives. The operation must
 // own nothing (capture by reference), and `stop` must outlive the wait: both are held by the
 // co_await expression, whose temporaries GCC 12 destroys twice.
 template <class Operation>
