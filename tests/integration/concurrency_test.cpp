@@ -430,6 +430,47 @@ TEST(Concurrency, RelaysLeaveInTheOrderTheirPostsWereAnswered) {
     }
 }
 
+// Connections are spread over the network threads and their handlers run where they were
+// read: posts from many keep-alive connections at once must still take turns on the store.
+TEST(Concurrency, PostsFromManyConnectionsAtOnceAreEachStoredWhole) {
+    TestServer server;
+    constexpr int kConnections = 8;
+    constexpr int kRounds = 300;
+    const auto kernel_of = [](int connection, int round) {
+        return "c" + std::to_string(connection) + "-" + std::to_string(round % 4);
+    };
+    for (int c = 0; c < kConnections; ++c) {
+        for (int k = 0; k < 4; ++k) server.start_kernel(kernel_of(c, k));
+    }
+    std::vector<std::thread> threads;
+    for (int c = 0; c < kConnections; ++c) {
+        threads.emplace_back([&, c] {
+            RawConnection connection(server.port());
+            const auto post = [&](const std::string& kernel, int round) {
+                const std::string body = pipeline_with_code(kernel, "x = " + std::to_string(round));
+                ASSERT_TRUE(connection.send("POST " + server.with_token(kernel_path(kernel)) +
+                                            " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                                            std::to_string(body.size()) + "\r\n\r\n" + body));
+                ASSERT_EQ(connection.read_answer().status, 200) << kernel << " round " << round;
+            };
+            for (int round = 0; round < kRounds; ++round) {
+                post(kernel_of(c, round), round);
+                // A kernel that does not run: stored, then dropped by the same post's clean-up.
+                post("gone-" + std::to_string(c) + "-" + std::to_string(round), round);
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (int c = 0; c < kConnections; ++c) {
+        for (int round = kRounds - 4; round < kRounds; ++round) {
+            const auto answer = server.get(kernel_path(kernel_of(c, round)));
+            ASSERT_EQ(answer.status, 200) << kernel_of(c, round);
+            EXPECT_NE(answer.body.find("x = " + std::to_string(round)), std::string::npos)
+                << kernel_of(c, round) << ": " << answer.body;
+        }
+    }
+}
+
 TEST(Concurrency, VeyraRequestsAtOnceEachGetTheAnswerTheyGetAlone) {
     FakePlatform platform;
     platform.delay_answers(200ms);
