@@ -51,8 +51,8 @@ private:
 using DiffAnswer = std::pair<host::HTTPStatus, boost::json::value>;
 
 // The diff waits on rsync for as long as it runs: it runs on a thread of its own while other
-// requests go on, and its answer is given in the handlers' turn. The root folder B is the one of the
-// notebook server described (this process, or the one of --host-pid).
+// requests go on, and its answer is given in the handlers' turn. The root folder B is the one of
+// the notebook server described (this process, or the one of --host-pid).
 class DataSetDiffBaseHandler : public host::CoroutineHandler {
 public:
     DataSetDiffBaseHandler(host::Exchange& exchange, const std::int64_t& host_pid)

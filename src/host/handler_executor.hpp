@@ -44,7 +44,8 @@ private:
 // caller may hold the turn already.
 class HandlerExecutor {
 public:
-    HandlerExecutor(NetworkLoop loop, HandlerTurn& turn) noexcept : loop_(loop), turn_(&turn) {}
+    HandlerExecutor(const NetworkLoop& loop, HandlerTurn& turn) noexcept
+        : loop_(loop), turn_(&turn) {}
 
     template <class Function>
     void execute(Function&& function) const {

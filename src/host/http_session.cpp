@@ -138,7 +138,8 @@ void run_handler(const HandlerExecutor& waiting, std::unique_ptr<Exchange> excha
 
 }  // namespace
 
-HttpSession::HttpSession(net::ip::tcp::socket&& socket, NetworkLoop loop, ServerContext& context)
+HttpSession::HttpSession(net::ip::tcp::socket&& socket, const NetworkLoop& loop,
+                         ServerContext& context)
     : stream_(std::move(socket)), loop_(loop), context_(context) {
     // Large pipeline bodies arrive in few reads only when the buffer has room up front.
     buffer_.reserve(64 * 1024);

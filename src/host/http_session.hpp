@@ -21,7 +21,8 @@ namespace host {
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
 public:
-    HttpSession(boost::asio::ip::tcp::socket&& socket, NetworkLoop loop, ServerContext& context);
+    HttpSession(boost::asio::ip::tcp::socket&& socket, const NetworkLoop& loop,
+                ServerContext& context);
     void run();
 
     // Called by the handler through the session's answer sink, from any thread.
