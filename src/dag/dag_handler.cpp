@@ -144,7 +144,8 @@ void DAGHandler::get(const host::PathArgs& path_args) { route_.get(path_args.at(
 void DAGHandler::post(const host::PathArgs& path_args) {
     if (!route_.relay(path_args.at(0))) return;
     try {
-        route_.clean_up(*kernel_manager().running_kernel_ids());
+        // The host looked at the runtime folder before this turn (body_preparer()).
+        route_.clean_up(*kernel_manager().running_kernel_ids_as_noticed());
     } catch (const std::exception& error) {
         route_.fail(error);
     }
@@ -205,7 +206,7 @@ std::unique_ptr<host::PreparedBody> DagRoute::prepare_body(json_io::JsonBody& bo
 
 host::BodyPreparer DagRoute::body_preparer() {
     // A pipeline's components are most of its body; the model reads them as text.
-    return {prepare_body, {"successful", "graph", "components"}};
+    return {prepare_body, {"successful", "graph", "components"}, true};
 }
 
 void DagRoute::clean_up(const std::vector<std::string>& running_kernels) {

@@ -324,6 +324,9 @@ void HttpSession::hand_over() {
             request_.parsed_body->build_deferred();
         }
     }
+    if (match_->route->prepare_body.notices_kernel_changes) {
+        context_.services.kernels.notice_changes();
+    }
     keep_alive_ = request_.keep_alive;
     auto exchange = std::make_unique<Exchange>(
         std::move(request_), std::make_shared<SessionSink>(shared_from_this()), context_.services);

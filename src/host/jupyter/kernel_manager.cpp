@@ -83,13 +83,15 @@ boost::json::array kernels_from_server(const std::string& jupyter_url, const std
 boost::json::array KernelManager::list_kernels() const {
     if (!jupyter_url_.empty()) return kernels_from_server(jupyter_url_, jupyter_token_);
     boost::json::array kernels;
-    for (const auto& id : *connection_file_ids())
-        kernels.push_back(boost::json::object{{"id", id}});
+    for (const auto& id : *running_kernel_ids()) kernels.push_back(boost::json::object{{"id", id}});
     return kernels;
 }
 
 KernelManager::KernelIds KernelManager::running_kernel_ids() const {
-    if (jupyter_url_.empty()) return connection_file_ids();
+    if (jupyter_url_.empty()) {
+        notice_changes();
+        return running_kernel_ids_as_noticed();
+    }
     std::vector<std::string> ids;
     for (const auto& kernel : kernels_from_server(jupyter_url_, jupyter_token_)) {
         const auto* object = kernel.if_object();
@@ -100,11 +102,18 @@ KernelManager::KernelIds KernelManager::running_kernel_ids() const {
     return std::make_shared<const std::vector<std::string>>(std::move(ids));
 }
 
+void KernelManager::notice_changes() const {
+    if (!jupyter_url_.empty()) return;
+    const std::lock_guard lock(watch_mutex_);
+    if (runtime_watch_.changed()) changed_ = true;
+}
+
 // Listing the runtime folder costs system calls for every entry, on every pipeline post; it is
 // listed again only once a file came or went.
-KernelManager::KernelIds KernelManager::connection_file_ids() const {
+KernelManager::KernelIds KernelManager::running_kernel_ids_as_noticed() const {
     const std::lock_guard lock(listing_mutex_);
-    if (runtime_watch_.changed() || !listing_) {
+    // Taken back before the listing: a change seen while the folder is read lists it again.
+    if (changed_.exchange(false) || !listing_) {
         listing_ = std::make_shared<const std::vector<std::string>>(
             ids_from_connection_files(runtime_dir_));
     }

@@ -2,6 +2,7 @@
 // The notebook server's running kernels: either the connection files kernel-<id>.json in the
 // runtime directory, or the kernels a notebook server lists at GET /api/kernels.
 
+#include <atomic>
 #include <boost/json/array.hpp>
 #include <filesystem>
 #include <memory>
@@ -28,19 +29,28 @@ public:
     // The same kernels' ids, sorted. Fails as list_kernels does.
     using KernelIds = std::shared_ptr<const std::vector<std::string>>;
     KernelIds running_kernel_ids() const;
+    // Looks whether connection files came or went (one system call), for
+    // running_kernel_ids_as_noticed(). Nothing to do when a notebook server lists the kernels.
+    void notice_changes() const;
+    // running_kernel_ids() from the runtime folder without looking at it: the listing read again
+    // only if a look saw a change. Right for a request when notice_changes() was called after it
+    // arrived: a kernel's connection file is there before the kernel's requests are sent.
+    KernelIds running_kernel_ids_as_noticed() const;
     // True when the kernels come from a notebook server: listing them then waits on the network.
     bool lists_from_server() const { return !jupyter_url_.empty(); }
 
 private:
-    KernelIds connection_file_ids() const;
-
     std::filesystem::path runtime_dir_;
     std::string jupyter_url_;
     std::string jupyter_token_;
-    // The last listing of the runtime folder, kept until a name comes into it or leaves it.
+    // The last listing of the runtime folder, kept until a look at the folder sees a name come
+    // into it or leave it. Looks and listings have locks of their own, so that a look (a system
+    // call) never holds back a reader of the listing.
+    mutable std::mutex watch_mutex_;
+    mutable base::FolderWatch runtime_watch_;
+    mutable std::atomic<bool> changed_{true};
     mutable std::mutex listing_mutex_;
     mutable KernelIds listing_;
-    mutable base::FolderWatch runtime_watch_;
 };
 
 }  // namespace host
