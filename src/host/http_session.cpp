@@ -322,10 +322,8 @@ void HttpSession::hand_over() {
             }
             // The handler sees the whole document, whatever the preparer did not take.
             request_.parsed_body->build_deferred();
+            if (preparer.notices_kernel_changes) context_.services.kernels.notice_changes();
         }
-    }
-    if (match_->route->prepare_body.notices_kernel_changes) {
-        context_.services.kernels.notice_changes();
     }
     keep_alive_ = request_.keep_alive;
     auto exchange = std::make_unique<Exchange>(

@@ -33,9 +33,10 @@ public:
 struct BodyPreparer {
     std::function<std::unique_ptr<PreparedBody>(json_io::JsonBody& body)> prepare;
     std::vector<std::string> deferred_array;
-    // The handler reads the running kernels in its turn with
+    // The handler of a JSON body reads the running kernels in its turn with
     // KernelManager::running_kernel_ids_as_noticed(): whether connection files came or went is
-    // looked up before the turn, where its system call holds back no other handler.
+    // looked up with the body, before the turn, where its system call holds back no other
+    // handler.
     bool notices_kernel_changes = false;
 };
 
